@@ -1,0 +1,149 @@
+// The program object: all state of one run of the skin configurator, and
+// every operation of the console front end, the setup model, the settings
+// file and the skin archive access. One instance lives for the whole process.
+#ifndef VRDSKINCFG_SKINCFGPROGRAM_H
+#define VRDSKINCFG_SKINCFGPROGRAM_H
+
+#include <cstdint>
+
+#include "ZipArchive.h"
+#include "buildconfig.h"
+
+#define VRDSKINCFG_MAXSTRINGLENGTH 80
+#define VRDSKINCFG_MAXVALUESPERITEM 10
+#define VRDSKINCFG_MAXFILESPERITEM 3
+#define VRDSKINCFG_NUMITEMS 20
+#define VRDSKINCFG_MAXPATH 256
+#define VRDSKINCFG_CFGDATASIZE 257
+
+// Answer codes of GetInput; numbers 1 to 99 stand for themselves, 0 is invalid.
+#define INPUT_YES 1000
+#define INPUT_NO 1001
+#define INPUT_EMPTY 1002
+
+#if defined(__GNUC__)
+#define VRD_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define VRD_PRINTF(fmt, args)
+#endif
+
+// One alternative of a setup item: the archive entries that hold its version
+// of the item's live entries.
+struct SetupValueInfo {
+  char name[VRDSKINCFG_MAXSTRINGLENGTH + 1];
+  char file[VRDSKINCFG_MAXFILESPERITEM][VRDSKINCFG_MAXSTRINGLENGTH + 1];
+  int32_t variant;   // same number for the same layout in another slot size; -1 none
+  int32_t slotsize;  // 42 or 48; -1 when independent of the slot size
+  int32_t id;        // stable number stored in the settings file
+};
+
+// One configurable aspect of the skin: its live entries and its alternatives.
+struct SetupItemInfo {
+  char name[VRDSKINCFG_MAXSTRINGLENGTH + 1];
+  char file[VRDSKINCFG_MAXFILESPERITEM][VRDSKINCFG_MAXSTRINGLENGTH + 1];
+  int32_t numfiles;
+  SetupValueInfo value[VRDSKINCFG_MAXVALUESPERITEM];
+  int32_t numvalues;
+  int32_t defaultval;   // positions; -1 = none
+  int32_t currentval;
+  int32_t selectedval;
+  int32_t id;
+};
+
+// Rewrites an entry name in place into the platform's separator form.
+void ConvertPath(char* name);
+
+class SkinCfgProgram {
+ public:
+  SkinCfgProgram();
+  SkinCfgProgram(const SkinCfgProgram&) = delete;  // owns the open archive
+  SkinCfgProgram& operator=(const SkinCfgProgram&) = delete;
+
+  // --- run sequence and command line (vrdskincfg) ---
+  bool SkinCfg(int argc, char** argv);
+  bool ParseArgs(int argc, char** argv, bool* helpprinted);
+  bool CheckZipFileName();
+  bool MainMenu();
+  bool RunImport();  // the unattended import of --import
+
+  // --- console (vrdskincfg) ---
+  void PrintMessage(const char* format, ...) VRD_PRINTF(2, 3);
+  void PrintError(const char* unit, int line, const char* format, ...) VRD_PRINTF(4, 5);
+  void PrintDebug(const char* unit, int line, const char* format, ...) VRD_PRINTF(4, 5);
+  void PrintLocation(const char* unit, int line, const char* prefix, const char* format, ...)
+      VRD_PRINTF(5, 6);
+  // Reads one line into the shared input buffer; nullptr at end of input.
+  const char* ReadLine();
+  // Classifies a line: INPUT_YES, INPUT_NO, INPUT_EMPTY, 1..99, or 0.
+  static int ClassifyInput(const char* line);
+  // ReadLine + ClassifyInput; -1 at end of input.
+  int GetInput();
+  // Question loop: accepted answers are min..max and, optionally, INPUT_EMPTY
+  // or the yes/no codes. False (after a message) at end of input.
+  bool AskQuestion(const char* question, int minnum, int maxnum, bool acceptempty,
+                   bool acceptyesno, int* answer);
+  bool AskYesNo(const char* question, bool* yes);
+
+  // --- version check (vrdskincfg) ---
+  bool CheckVersion(bool* match);
+
+  // --- active-state detection, selection, listing, applying (vrdskincfg) ---
+  bool GetCurrentValue(SetupItemInfo* item);
+  bool GetCurrentValues();
+  bool HackActiveDefault(SetupItemInfo* item, int32_t slotsize);
+  bool SelectValue(SetupItemInfo* item, int32_t slotsize);
+  bool SelectSetup();
+  void ShowSetupItem(const SetupItemInfo* item, bool active);
+  void ShowSetup(bool active);
+  bool ApplyValue(const SetupItemInfo* item, bool defaults);
+  bool ApplyValues(bool defaults);
+
+  // --- item table (setup) ---
+  bool SetupItem(SetupItemInfo* item, int32_t id, const char* name, const char* file1,
+                 const char* file2, const char* file3);
+  bool SetupItemValue(SetupItemInfo* item, int32_t index, int32_t id, const char* name,
+                      const char* file1, const char* file2, const char* file3);
+  bool CheckSetupItem(const SetupItemInfo* item);
+  bool CheckSetupItems();
+  bool InitSetupItems();
+  SetupItemInfo* FindItemByName(const char* name);
+
+  // --- settings file (import_export) ---
+  bool ExportFileExists(bool* exists);
+  bool ExportFile();
+  bool BuildSetupData();
+  bool BuildSetupDataItem(const SetupItemInfo* item);
+  bool WriteExportFile();
+  bool ImportFile();
+  bool ReadImportFile();
+  bool ParseImportFile();
+  void SetImportedValue(int32_t itemid, int32_t valueid);
+  bool CheckImportedSettings();
+  bool CheckMissingSetting(SetupItemInfo* item);
+
+  // --- skin archive access (file) ---
+  bool OpenZip(bool readonly);
+  bool CloseZip();
+  // Makes the next CloseZip drop pending changes instead of committing them.
+  void DiscardChanges();
+  bool ReadVersionFile(const char** version);
+  bool FileExists(const char* name);
+  bool CompareFiles(const char* name1, const char* name2, bool* equal);
+  bool CopyFile(const char* source, const char* destination);
+
+  // Fields, in the order of the run's state.
+  bool waitonexit;
+  const char* progname;
+  char zipfilename[VRDSKINCFG_MAXPATH];
+  CZipArchive zip;
+  char verfilename[128];
+  char cfgfilename[VRDSKINCFG_MAXPATH];
+  char cfgdata[VRDSKINCFG_CFGDATASIZE];
+  int32_t cfgbuild;
+  bool cfgunsupported;
+  bool importmode;
+  SetupItemInfo items[VRDSKINCFG_NUMITEMS];
+  bool inputended;  // standard input reached its end
+};
+
+#endif

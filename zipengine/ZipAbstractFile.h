@@ -1,0 +1,29 @@
+// The file interface of the engine, so that an archive, an extraction target
+// or an added source can be a disk file or a block of memory alike.
+#ifndef ZIPENGINE_ZIPABSTRACTFILE_H
+#define ZIPENGINE_ZIPABSTRACTFILE_H
+
+#include <cstdint>
+#include <string>
+
+class CZipAbstractFile {
+ public:
+  enum { begin = 0, current = 1, end = 2 };
+  virtual ~CZipAbstractFile() = default;
+  virtual bool Open(const char* path, uint32_t openFlags, bool throwOnError) = 0;
+  virtual void Close() = 0;
+  virtual void Flush() = 0;
+  virtual uint64_t GetPosition() const = 0;
+  virtual uint64_t Seek(int64_t offset, int origin) = 0;
+  virtual uint64_t GetLength() const = 0;
+  virtual void SetLength(uint64_t length) = 0;
+  uint64_t SeekToBegin() { return Seek(0, begin); }
+  uint64_t SeekToEnd() { return Seek(0, end); }
+  virtual std::string GetFilePath() const = 0;
+  virtual bool HasFilePath() const = 0;
+  virtual uint32_t Read(void* buffer, uint32_t count) = 0;
+  virtual void Write(const void* buffer, uint32_t count) = 0;
+  virtual bool IsClosed() const = 0;
+};
+
+#endif
