@@ -8,6 +8,7 @@
 
 #include "ZipArchive.h"
 #include "buildconfig.h"
+#include "workcopy.h"
 
 #define VRDSKINCFG_MAXSTRINGLENGTH 80
 #define VRDSKINCFG_MAXVALUESPERITEM 10
@@ -65,6 +66,12 @@ class SkinCfgProgram {
   bool CheckZipFileName();
   bool MainMenu();
   bool RunImport();  // the unattended import of --import
+  bool ApplyAndCommit(bool defaults);
+  bool MenuSetup();
+  bool MenuShow();
+  bool MenuReset();
+  bool MenuImport();
+  bool MenuExport();
 
   // --- console (vrdskincfg) ---
   void PrintMessage(const char* format, ...) VRD_PRINTF(2, 3);
@@ -144,6 +151,13 @@ class SkinCfgProgram {
   bool importmode;
   SetupItemInfo items[VRDSKINCFG_NUMITEMS];
   bool inputended;  // standard input reached its end
+
+  // --- archive changes (file) ---
+  // A writable opening works on this copy of the archive; CloseZip renames it
+  // over the archive unless the changes were discarded, so the archive only
+  // ever holds all of a run's changes or none of them.
+  WorkingCopy workcopy;
+  bool discardchanges = false;  // set by DiscardChanges and failed copies
 };
 
 #endif

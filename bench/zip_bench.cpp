@@ -1,0 +1,217 @@
+// Benchmark of the ZIP engine on one large archive (bench/run_bench.sh makes
+// it and runs the other tools on the same file). Modes:
+//   zip_bench test ARCHIVE [REPEATS]   TestFile over every entry
+//   zip_bench floor ARCHIVE [REPEATS]  bare zlib inflate + crc32 of the same
+//                                      entries, already in memory
+//   zip_bench pick ARCHIVE N           names of N entries spread through it
+//   zip_bench replace ARCHIVE N        extract, remove and add back those N
+//                                      entries (as the program copies), Close
+// Prints "key value" lines; times are the best of REPEATS runs, in seconds.
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ZipArchive.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+struct Entry {
+  uint32_t offset, comprSize, uncomprSize, crc;
+  uint16_t method;
+};
+
+std::vector<Entry> ListEntries(CZipArchive& zip) {
+  std::vector<Entry> entries;
+  for (uint16_t i = 0; i < zip.GetCount(); ++i) {
+    CZipFileHeader* h = zip.GetFileInfo(i);
+    entries.push_back({h->m_uOffset, h->m_uComprSize, h->m_uUncomprSize, h->m_uCrc32,
+                       h->m_uMethod});
+  }
+  return entries;
+}
+
+int Test(const char* path, int repeats) {
+  double best = 1e9;
+  uint64_t bytes = 0;
+  for (int r = 0; r < repeats; ++r) {
+    CZipArchive zip;
+    Clock::time_point start = Clock::now();
+    zip.Open(path, CZipArchive::zipOpenReadOnly);
+    bytes = 0;
+    for (uint16_t i = 0; i < zip.GetCount(); ++i) {
+      if (!zip.TestFile(i, 65536)) {
+        fprintf(stderr, "entry %u fails the test\n", i);
+        return 1;
+      }
+      bytes += zip.GetFileInfo(i)->m_uUncomprSize;
+    }
+    zip.Close();
+    best = std::min(best, Seconds(start));
+  }
+  printf("engine_test_s %.4f\nuncompressed_bytes %llu\n", best,
+         static_cast<unsigned long long>(bytes));
+  return 0;
+}
+
+std::string ReadWhole(const char* path) {
+  std::string data(std::filesystem::file_size(path), '\0');
+  FILE* f = fopen(path, "rb");
+  if (f == nullptr || fread(data.data(), 1, data.size(), f) != data.size()) {
+    fprintf(stderr, "cannot read %s\n", path);
+    exit(1);
+  }
+  fclose(f);
+  return data;
+}
+
+uint16_t Le16(const std::string& d, size_t at) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(d[at]) |
+                               static_cast<unsigned char>(d[at + 1]) << 8);
+}
+
+// The least work any reader must do: inflate and checksum every entry.
+int Floor(const char* path, int repeats) {
+  std::vector<Entry> entries;
+  {
+    CZipArchive zip;
+    zip.Open(path, CZipArchive::zipOpenReadOnly);
+    entries = ListEntries(zip);
+    zip.Close();
+  }
+  std::string file = ReadWhole(path);
+  std::vector<unsigned char> out(65536);
+  z_stream zs;
+  memset(&zs, 0, sizeof zs);
+  inflateInit2(&zs, -MAX_WBITS);
+  double best = 1e9;
+  for (int r = 0; r < repeats; ++r) {
+    Clock::time_point start = Clock::now();
+    for (const Entry& e : entries) {
+      size_t data = e.offset + 30 + Le16(file, e.offset + 26) + Le16(file, e.offset + 28);
+      const Bytef* in = reinterpret_cast<const Bytef*>(file.data() + data);
+      uLong crc = crc32(0, Z_NULL, 0);
+      if (e.method == 0) {
+        crc = crc32(crc, in, e.comprSize);
+      } else {
+        inflateReset(&zs);
+        zs.next_in = const_cast<Bytef*>(in);
+        zs.avail_in = e.comprSize;
+        int rc;
+        do {
+          zs.next_out = out.data();
+          zs.avail_out = static_cast<uInt>(out.size());
+          rc = inflate(&zs, Z_SYNC_FLUSH);
+          crc = crc32(crc, out.data(), static_cast<uInt>(out.size() - zs.avail_out));
+        } while (rc == Z_OK);
+      }
+      if (crc != e.crc) {
+        fprintf(stderr, "crc mismatch at offset %u\n", e.offset);
+        return 1;
+      }
+    }
+    best = std::min(best, Seconds(start));
+  }
+  inflateEnd(&zs);
+  printf("zlib_floor_s %.4f\n", best);
+  return 0;
+}
+
+std::vector<std::string> Pick(const char* path, unsigned n) {
+  CZipArchive zip;
+  zip.Open(path, CZipArchive::zipOpenReadOnly);
+  std::vector<std::string> names;
+  unsigned count = zip.GetCount();
+  for (unsigned k = 0; k < n && count > 0; ++k) {
+    unsigned index = (2 * k + 1) * count / (2 * n);  // middles of n equal slices
+    names.push_back(zip.GetFileInfo(static_cast<uint16_t>(index))->GetFileName());
+  }
+  zip.Close();
+  return names;
+}
+
+uint32_t EndOfEntries(const char* path) {
+  // The central directory offset in the end record (the archive has no comment).
+  std::string file = ReadWhole(path);
+  size_t end = file.size() - 22;
+  return Le16(file, end + 16) | static_cast<uint32_t>(Le16(file, end + 18)) << 16;
+}
+
+int Replace(const char* path, unsigned n) {
+  std::vector<std::string> names = Pick(path, n);
+  uint64_t dataEnd = EndOfEntries(path), moved = 0, added = 0;
+  uint64_t before = std::filesystem::file_size(path);
+  Clock::time_point start = Clock::now();
+  CZipArchive zip;
+  zip.Open(path, CZipArchive::zipOpen);
+  for (const std::string& name : names) {
+    uint16_t index = zip.FindFile(name.c_str());
+    CZipFileHeader* h = zip.GetFileInfo(index);
+    CZipMemFile mem(1024);
+    mem.SetLength(h->m_uUncomprSize);
+    mem.SeekToBegin();
+    if (!zip.ExtractFile(index, mem, true, 65536)) {
+      fprintf(stderr, "cannot extract %s\n", name.c_str());
+      return 1;
+    }
+    // A removal moves everything behind the entry down over it.
+    uint32_t offset = h->m_uOffset;
+    uint64_t next = index + 1 < zip.GetCount() ? zip.GetFileInfo(index + 1)->m_uOffset : dataEnd;
+    moved += dataEnd - next;
+    dataEnd -= next - offset;
+    zip.RemoveFile(index, true);
+    mem.SeekToBegin();
+    zip.AddNewFile(mem, name.c_str(), -1, CZipArchive::zipsmSafeSmart, 65536);
+    uint64_t now = std::filesystem::file_size(path);
+    added += now - dataEnd;
+    dataEnd = now;
+  }
+  Clock::time_point closing = Clock::now();
+  zip.Close();
+  double total = Seconds(start), close = Seconds(closing);
+  uint64_t after = std::filesystem::file_size(path);
+  printf("engine_replace_s %.4f\nengine_close_s %.4f\nbytes_moved %llu\nbytes_added %llu\n"
+         "bytes_central_dir %llu\nfile_before %llu\nfile_after %llu\n",
+         total, close, static_cast<unsigned long long>(moved),
+         static_cast<unsigned long long>(added),
+         static_cast<unsigned long long>(after - dataEnd),
+         static_cast<unsigned long long>(before), static_cast<unsigned long long>(after));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: zip_bench test|floor|pick|replace ARCHIVE [N]\n");
+    return 2;
+  }
+  std::string mode = argv[1];
+  const char* path = argv[2];
+  int number = argc > 3 ? atoi(argv[3]) : 0;
+  try {
+    if (mode == "test") return Test(path, number > 0 ? number : 1);
+    if (mode == "floor") return Floor(path, number > 0 ? number : 1);
+    if (mode == "replace") return Replace(path, number > 0 ? number : 28);
+    if (mode == "pick") {
+      for (const std::string& name : Pick(path, number > 0 ? number : 28)) printf("%s\n", name.c_str());
+      return 0;
+    }
+  } catch (const CZipException& e) {
+    fprintf(stderr, "engine error %d: %s\n", e.m_iCause, e.GetErrorDescription().c_str());
+    return 1;
+  }
+  fprintf(stderr, "unknown mode %s\n", mode.c_str());
+  return 2;
+}

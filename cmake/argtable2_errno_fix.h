@@ -1,0 +1,4 @@
+/* Forced include for argtable2's arg_int.c: it declares its own EOVERFLOW
+   error code, which clashes with the macro of the C runtime's errno.h. */
+#include <errno.h>
+#undef EOVERFLOW

@@ -1,0 +1,141 @@
+// Console output and input of the program object: plain messages, located
+// errors, line reading and the question loop. Everything goes to stdout.
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "SkinCfgProgram.h"
+
+namespace {
+
+const size_t kOutputSize = 1024;  // one formatted text, NUL included
+const size_t kInputSize = 256;    // the shared input buffer
+const size_t kDiscardSize = 64;   // pieces in which an overlong line is dropped
+
+char g_input[kInputSize];
+
+// Formats into a fixed text; a longer result is cut, never overrun.
+void FormatText(char* out, const char* format, va_list args) {
+  int n = vsnprintf(out, kOutputSize, format, args);
+  if (n < 0) out[0] = '\0';
+}
+
+void WriteText(const char* text) { fwrite(text, 1, strlen(text), stdout); }
+
+}  // namespace
+
+void SkinCfgProgram::PrintMessage(const char* format, ...) {
+  char text[kOutputSize];
+  va_list args;
+  va_start(args, format);
+  FormatText(text, format, args);
+  va_end(args);
+  WriteText(text);
+}
+
+void SkinCfgProgram::PrintLocation(const char* unit, int line, const char* prefix,
+                                   const char* format, ...) {
+  const char* base = unit;
+  for (const char* p = unit; *p; ++p) {
+    if (*p == '/' || *p == '\\') base = p + 1;
+  }
+  PrintMessage("%s", prefix);
+  PrintMessage("[%s:%d] ", base, line);
+  char text[kOutputSize];
+  va_list args;
+  va_start(args, format);
+  FormatText(text, format, args);
+  va_end(args);
+  PrintMessage("%s", text);
+}
+
+void SkinCfgProgram::PrintError(const char* unit, int line, const char* format, ...) {
+  char text[kOutputSize];
+  va_list args;
+  va_start(args, format);
+  FormatText(text, format, args);
+  va_end(args);
+  PrintLocation(unit, line, "ERROR: ", "%s", text);
+}
+
+void SkinCfgProgram::PrintDebug(const char* unit, int line, const char* format, ...) {
+  char text[kOutputSize];
+  va_list args;
+  va_start(args, format);
+  FormatText(text, format, args);
+  va_end(args);
+  PrintLocation(unit, line, "DEBUG: ", "%s", text);
+}
+
+const char* SkinCfgProgram::ReadLine() {
+  // Prompts end without a line break: show them before waiting.
+  fflush(stdout);
+  if (fgets(g_input, sizeof g_input, stdin) == nullptr) {
+    inputended = true;
+    g_input[0] = '\0';
+    return nullptr;
+  }
+  size_t len = strlen(g_input);
+  if (len > 0 && g_input[len - 1] == '\n') {
+    g_input[len - 1] = '\0';
+    return g_input;
+  }
+  if (len < kInputSize - 1) return g_input;  // last line without a line break
+  // Overlong line: keep the first 255 characters, drop the rest of the line.
+  char chunk[kDiscardSize];
+  while (fgets(chunk, sizeof chunk, stdin) != nullptr) {
+    size_t n = strlen(chunk);
+    if (n > 0 && chunk[n - 1] == '\n') break;
+  }
+  return g_input;
+}
+
+int SkinCfgProgram::ClassifyInput(const char* line) {
+  size_t len = strlen(line);
+  if (len == 0) return INPUT_EMPTY;
+  if (len == 1) {
+    int c = tolower(static_cast<unsigned char>(line[0]));
+    if (c == 'n') return INPUT_NO;
+    if (c == 'y') return INPUT_YES;
+  }
+  if (line[0] >= '1' && line[0] <= '9') {
+    if (len == 1) return line[0] - '0';
+    if (len == 2 && line[1] >= '0' && line[1] <= '9') return (line[0] - '0') * 10 + (line[1] - '0');
+  }
+  return 0;
+}
+
+int SkinCfgProgram::GetInput() {
+  const char* line = ReadLine();
+  if (line == nullptr) return -1;
+  return ClassifyInput(line);
+}
+
+bool SkinCfgProgram::AskQuestion(const char* question, int minnum, int maxnum, bool acceptempty,
+                                 bool acceptyesno, int* answer) {
+  const char* prompt = question;
+  for (;;) {
+    PrintMessage("%s", prompt);
+    int a = GetInput();
+    if (a < 0) {
+      PrintMessage("ERROR: Unexpected end of input.\n");
+      return false;
+    }
+    prompt = "Invalid input, try again: ";
+    bool accepted = (a >= minnum && a <= maxnum && a >= 1 && a <= 99) ||
+                    (acceptempty && a == INPUT_EMPTY) ||
+                    (acceptyesno && (a == INPUT_YES || a == INPUT_NO));
+    if (accepted) {
+      *answer = a;
+      return true;
+    }
+  }
+}
+
+bool SkinCfgProgram::AskYesNo(const char* question, bool* yes) {
+  int answer = 0;
+  if (!AskQuestion(question, 1, 0, false, true, &answer)) return false;
+  *yes = (answer == INPUT_YES);
+  return true;
+}

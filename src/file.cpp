@@ -1,0 +1,346 @@
+// Skin archive access: opening with the integrity test of every entry,
+// closing, the version entry, and the entry operations the setup model uses
+// (exists, compare, copy). No engine exception leaves this unit: each is
+// reported under the operation's own message.
+//
+// A writable opening never touches the archive itself: the engine works on a
+// working copy that CloseZip renames over the archive, so a run that fails or
+// is interrupted leaves the archive exactly as it was.
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "SkinCfgProgram.h"
+
+namespace {
+
+const char kUnit[] = "file";
+
+// Close mode that releases the archive without writing anything more; used
+// when the working copy is thrown away anyway.
+const int kCloseWithoutWriting = 1;
+
+// The version text handed out by ReadVersionFile; each call overwrites it.
+char versionbuffer[16];
+
+struct FreeDeleter {
+  void operator()(void* block) const { free(block); }
+};
+// A data block taken out of a memory file; it comes from the C heap.
+using DataBlock = std::unique_ptr<void, FreeDeleter>;
+
+// Extracts an entry whole into `mem` (grown once to the entry's size), leaving
+// it positioned at 0. False when the engine could not extract it; engine
+// exceptions pass on to the caller's guard.
+bool ExtractEntry(CZipArchive& zip, uint16_t index, CZipMemFile& mem) {
+  CZipFileHeader* header = zip.GetFileInfo(index);
+  if (header == nullptr) return false;
+  mem.SetLength(header->m_uUncomprSize);
+  mem.SeekToBegin();
+  return zip.ExtractFile(index, mem, true, 65536);
+}
+
+DataBlock TakeData(CZipMemFile& mem, uint64_t* length) {
+  *length = mem.GetLength();
+  return DataBlock(mem.Detach());
+}
+
+uint16_t Find(CZipArchive& zip, const char* name) {
+  return zip.FindFile(name, CZipArchive::zipCaseDefault, false);
+}
+
+// Releases the engine after a failed close, so no later call finds it open.
+void ForceClose(CZipArchive& zip) {
+  try {
+    zip.Close(kCloseWithoutWriting, false);
+  } catch (...) {
+    // Nothing more can be done here; CloseZip reports a still open archive.
+  }
+}
+
+// Plain-file checks before the engine sees the archive: it exists and can be
+// read, and for a writable opening it can be written.
+bool CheckArchiveFile(SkinCfgProgram& p, bool readonly) {
+  FILE* file = fopen(p.zipfilename, "r");
+  if (file == nullptr) {
+    p.PrintMessage("ERROR: File not found: %s\n", p.zipfilename);
+    p.PrintMessage("This program must be started from the folder where the %s file is in.\n",
+                   p.zipfilename);
+    p.PrintMessage("Also check file permissions of %s\n", p.zipfilename);
+    return false;
+  }
+  if (!readonly) {
+    if (fclose(file) != 0) {
+      p.PrintError(kUnit, __LINE__, "OpenZip(): Could not close file: %s\n", p.zipfilename);
+      return false;
+    }
+    file = fopen(p.zipfilename, "r+");
+    if (file == nullptr) {
+      p.PrintMessage("ERROR: File not writeable: %s\n", p.zipfilename);
+      p.PrintMessage("Check file permissions of %s\n", p.zipfilename);
+      return false;
+    }
+  }
+  if (fclose(file) != 0) {
+    p.PrintError(kUnit, __LINE__, "OpenZip(): Could not close file: %s\n", p.zipfilename);
+    return false;
+  }
+  return true;
+}
+
+// Tests every entry of the open archive and reports the failed ones. Only
+// other exceptions than the engine's pass on.
+bool TestEntries(SkinCfgProgram& p) {
+  bool allpassed = true;
+  for (uint16_t index = 0; index < p.zip.GetCount(); ++index) {
+    try {
+      if (!p.zip.TestFile(index, 65536)) allpassed = false;
+    } catch (CZipException& e) {
+      if (allpassed) p.PrintError(kUnit, __LINE__, "OpenZip(): Testing archive: %s\n", p.zipfilename);
+      CZipFileHeader* header = p.zip.GetFileInfo(index);
+      std::string name = header != nullptr ? std::string(header->GetFileName(true)) : "";
+      p.PrintMessage("    %s --> ", name.c_str());
+      p.PrintMessage("    %s\n", e.GetErrorDescription().c_str());
+      allpassed = false;
+    } catch (...) {
+      p.PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception testing archive: %s\n",
+                   p.zipfilename);
+      return false;
+    }
+  }
+  if (!allpassed) {
+    p.PrintError(kUnit, __LINE__, "OpenZip(): Integrity check failed on: %s\n", p.zipfilename);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SkinCfgProgram::OpenZip(bool readonly) {
+  if (!CheckArchiveFile(*this, readonly)) return false;
+  bool madecopy = false;
+  if (!readonly && !workcopy.Active()) {
+    std::string error;
+    if (!workcopy.Create(zipfilename, &error)) {
+      PrintError(kUnit, __LINE__, "OpenZip(): Could not create working copy: %s\n%s\n",
+                 workcopy.Path(), error.c_str());
+      return false;
+    }
+    madecopy = true;
+    discardchanges = false;
+  }
+  const char* path = readonly ? zipfilename : workcopy.Path();
+  bool opened = false;
+  bool result = false;
+  try {
+    if (!CZipArchive::IsZipArchive(path)) {
+      PrintError(kUnit, __LINE__, "OpenZip(): File is not a zip archive: %s\n", zipfilename);
+    } else if (!zip.Open(path, readonly ? CZipArchive::zipOpenReadOnly : CZipArchive::zipOpen, 0)) {
+      PrintError(kUnit, __LINE__, "OpenZip(): Could not open archive: %s\n", zipfilename);
+    } else {
+      opened = true;
+      result = TestEntries(*this);
+    }
+  } catch (CZipException& e) {
+    PrintError(kUnit, __LINE__, "OpenZip(): Processing archive: %s\n%s\n", zipfilename,
+               e.GetErrorDescription().c_str());
+  } catch (...) {
+    PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception processing archive: %s\n",
+               zipfilename);
+  }
+  if (!result && madecopy) {
+    // A copy the engine never opened has no owner left; one it did open
+    // goes with the archive at the final CloseZip, unchanged.
+    if (opened) {
+      discardchanges = true;
+    } else {
+      workcopy.Discard();
+    }
+  }
+  return result;
+}
+
+bool SkinCfgProgram::CloseZip() {
+  bool commit = workcopy.Active() && !discardchanges;
+  bool closed = true;
+  discardchanges = false;
+  try {
+    zip.Close(workcopy.Active() && !commit ? kCloseWithoutWriting : 0, false);
+  } catch (CZipException& e) {
+    PrintError(kUnit, __LINE__, "CloseZip(): Processing archive: %s\n%s\n", zipfilename,
+               e.GetErrorDescription().c_str());
+    closed = false;
+  } catch (...) {
+    PrintError(kUnit, __LINE__, "CloseZip(): Unhandled exception processing archive: %s\n",
+               zipfilename);
+    closed = false;
+  }
+  if (!closed) ForceClose(zip);
+  if (!zip.IsClosed(true)) {
+    PrintError(kUnit, __LINE__, "CloseZip(): Could not close archive: %s\n", zipfilename);
+    workcopy.Discard();
+    return false;
+  }
+  if (!closed || !commit) {
+    workcopy.Discard();
+    return closed;
+  }
+  std::string error;
+  if (!workcopy.Commit(&error)) {
+    PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,
+               error.c_str());
+    return false;
+  }
+  return true;
+}
+
+void SkinCfgProgram::DiscardChanges() { discardchanges = true; }
+
+bool SkinCfgProgram::ReadVersionFile(const char** version) {
+  if (zip.IsClosed(true)) {
+    PrintError(kUnit, __LINE__, "ReadVersionFile(): The archive is closed: %s\n", zipfilename);
+    return false;
+  }
+  try {
+    uint16_t index = Find(zip, verfilename);
+    if (index == CZipArchive::kNotFound) {
+      PrintError(kUnit, __LINE__, "ReadVersionFile(): file not found\n");
+      return false;
+    }
+    CZipMemFile mem(1024);
+    if (!ExtractEntry(zip, index, mem)) {
+      PrintError(kUnit, __LINE__, "ReadVersionFile(): file could not be extracted\n");
+      return false;
+    }
+    uint64_t length;
+    DataBlock data = TakeData(mem, &length);
+    std::memset(versionbuffer, 0, sizeof(versionbuffer));
+    size_t used = length < sizeof(versionbuffer) - 1 ? static_cast<size_t>(length)
+                                                     : sizeof(versionbuffer) - 1;
+    if (used > 0) std::memcpy(versionbuffer, data.get(), used);
+    *version = versionbuffer;
+    return true;
+  } catch (CZipException& e) {
+    PrintError(kUnit, __LINE__, "ReadVersionFile(): Processing file: %s\n%s\n", zipfilename,
+               e.GetErrorDescription().c_str());
+  } catch (...) {
+    PrintError(kUnit, __LINE__, "ReadVersionFile(): Unhandled exception processing archive: %s\n",
+               zipfilename);
+  }
+  return false;
+}
+
+bool SkinCfgProgram::FileExists(const char* name) {
+  if (zip.IsClosed(true)) {
+    PrintError(kUnit, __LINE__, "FileExists(): The archive is closed: %s\n", zipfilename);
+    return false;
+  }
+  try {
+    if (Find(zip, name) == CZipArchive::kNotFound) {
+      PrintError(kUnit, __LINE__, "FileExists(): file not found: %s\n", name);
+      return false;
+    }
+    return true;
+  } catch (CZipException& e) {
+    PrintError(kUnit, __LINE__, "FileExists(): Processing file: %s\n%s\n", zipfilename,
+               e.GetErrorDescription().c_str());
+  } catch (...) {
+    PrintError(kUnit, __LINE__, "FileExists(): Unhandled exception processing archive: %s\n",
+               zipfilename);
+  }
+  return false;
+}
+
+bool SkinCfgProgram::CompareFiles(const char* name1, const char* name2, bool* equal) {
+  *equal = false;
+  if (zip.IsClosed(true)) {
+    PrintError(kUnit, __LINE__, "CompareFiles(): The archive is closed: %s\n", zipfilename);
+    return false;
+  }
+  try {
+    uint16_t index1 = Find(zip, name1);
+    if (index1 == CZipArchive::kNotFound) {
+      PrintError(kUnit, __LINE__, "CompareFiles(): file1 not found: %s\n", name1);
+      return false;
+    }
+    CZipMemFile mem1(1024);
+    if (!ExtractEntry(zip, index1, mem1)) {
+      PrintError(kUnit, __LINE__, "CompareFiles(): file1 could not be extracted: %s\n", name1);
+      return false;
+    }
+    uint16_t index2 = Find(zip, name2);
+    if (index2 == CZipArchive::kNotFound) {
+      PrintError(kUnit, __LINE__, "CompareFiles(): file2 not found: %s\n", name2);
+      return false;
+    }
+    CZipMemFile mem2(1024);
+    if (!ExtractEntry(zip, index2, mem2)) {
+      PrintError(kUnit, __LINE__, "CompareFiles(): file2 could not be extracted: %s\n", name2);
+      return false;
+    }
+    uint64_t length1, length2;
+    DataBlock data1 = TakeData(mem1, &length1);
+    DataBlock data2 = TakeData(mem2, &length2);
+    *equal = length1 == length2 &&
+             (length1 == 0 || std::memcmp(data1.get(), data2.get(), length1) == 0);
+    return true;
+  } catch (CZipException& e) {
+    PrintError(kUnit, __LINE__, "CompareFiles(): Processing file: %s\n%s\n", zipfilename,
+               e.GetErrorDescription().c_str());
+  } catch (...) {
+    PrintError(kUnit, __LINE__, "CompareFiles(): Unhandled exception processing archive: %s\n",
+               zipfilename);
+  }
+  return false;
+}
+
+bool SkinCfgProgram::CopyFile(const char* source, const char* destination) {
+  if (zip.IsClosed(true)) {
+    PrintError(kUnit, __LINE__, "CopyFile(): The archive is closed: %s\n", zipfilename);
+    return false;
+  }
+  try {
+    uint16_t index = Find(zip, source);
+    if (index == CZipArchive::kNotFound) {
+      PrintError(kUnit, __LINE__, "CopyFile(): Source file not found: %s\n", source);
+      return false;
+    }
+    CZipMemFile mem(1024);
+    if (!ExtractEntry(zip, index, mem)) {
+      PrintError(kUnit, __LINE__, "CopyFile(): Source file could not be extracted: %s\n", source);
+      return false;
+    }
+    index = Find(zip, destination);
+    if (index == CZipArchive::kNotFound) {
+      PrintMessage("WARNING: CopyFile(): Destination file does not exist: %s\n", destination);
+    } else if (!zip.RemoveFile(index, true)) {
+      PrintError(kUnit, __LINE__, "CopyFile(): Existing file could not be deleted: %s\n",
+                 destination);
+      return false;
+    }
+    if (!zip.AddNewFile(mem, destination, -1, CZipArchive::zipsmSafeSmart, 65536)) {
+      // The old entry is gone already: these changes must never be committed.
+      DiscardChanges();
+      PrintError(kUnit, __LINE__, "CopyFile(): Destination file could not be written: %s\n",
+                 destination);
+      return false;
+    }
+    uint64_t length;
+    TakeData(mem, &length);
+    return true;
+  } catch (CZipException& e) {
+    // The engine stopped halfway through a change; the working copy is suspect.
+    DiscardChanges();
+    PrintError(kUnit, __LINE__, "CopyFile(): Processing file: %s\n%s\n", zipfilename,
+               e.GetErrorDescription().c_str());
+  } catch (...) {
+    DiscardChanges();
+    PrintError(kUnit, __LINE__, "CopyFile(): Unhandled exception processing archive: %s\n",
+               zipfilename);
+  }
+  return false;
+}

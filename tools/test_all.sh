@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build, the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run, and
+# the macOS-named and Windows (under Wine) programs against the end-to-end suite.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+jobs=2
+
+step() { echo; echo "=== $*"; }
+
+step "build and test"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j$jobs
+ctest --test-dir build -j$jobs --output-on-failure
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVRD_SANITIZE=ON >/dev/null
+cmake --build build-asan -j$jobs
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan -j$jobs --output-on-failure
+
+if [ -x fuzz/run_fuzz.sh ] || [ -f fuzz/run_fuzz.sh ]; then
+  step "fuzzing (bounded)"
+  bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-60}"
+fi
+
+if [ -f tools/ci_macos_variant.sh ]; then
+  step "macOS-named program"
+  bash tools/ci_macos_variant.sh
+fi
+
+if [ -f tools/ci_windows.sh ]; then
+  step "Windows program under Wine"
+  bash tools/ci_windows.sh
+fi
+echo
+echo "All tests passed."

@@ -1,0 +1,44 @@
+// Little-endian field access for the on-disk records, independent of the
+// host's byte order and alignment.
+#ifndef ZIPENGINE_ZIPBYTES_H
+#define ZIPENGINE_ZIPBYTES_H
+
+#include <cstdint>
+
+namespace ZipBytes {
+
+inline uint16_t Get16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline uint32_t Get32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline void Put16(unsigned char* p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+inline void Put32(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+// Signatures of the records the engine reads and writes.
+const uint32_t kLocalSignature = 0x04034b50;
+const uint32_t kCentralSignature = 0x02014b50;
+const uint32_t kEndSignature = 0x06054b50;
+const uint32_t kZip64LocatorSignature = 0x07064b50;
+
+const uint32_t kLocalSize = 30;
+const uint32_t kCentralSize = 46;
+const uint32_t kEndSize = 22;
+const uint32_t kZip64LocatorSize = 20;
+
+}  // namespace ZipBytes
+
+#endif

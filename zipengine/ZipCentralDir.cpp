@@ -1,0 +1,342 @@
+#include "ZipCentralDir.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ZipBytes.h"
+#include "ZipException.h"
+
+using namespace ZipBytes;
+
+namespace {
+
+const uint32_t kMaxCommentSize = 0xFFFF;
+const uint32_t kLocateWindow = kMaxCommentSize + kEndSize;
+const uint32_t kReadChunk = 65536;
+
+// Sequential reads of the central records through one chunk buffer, so a
+// directory of many entries costs a few large reads. Running out of file
+// throws 201.
+class CentralReader {
+ public:
+  explicit CentralReader(CZipStorage& storage) : m_storage(storage), m_buffer(kReadChunk) {}
+
+  void Read(void* out, uint32_t count) {
+    char* dst = static_cast<char*>(out);
+    while (count > 0) {
+      if (m_pos == m_len) Refill();
+      uint32_t n = std::min(count, m_len - m_pos);
+      memcpy(dst, m_buffer.GetBuffer() + m_pos, n);
+      m_pos += n;
+      dst += n;
+      count -= n;
+    }
+  }
+
+  void ReadField(CZipAutoBuffer& field, uint16_t size) {
+    field.Allocate(size);
+    if (size > 0) Read(field.GetBuffer(), size);
+  }
+
+ private:
+  void Refill() {
+    m_len = m_storage.ReadAtMost(m_buffer.GetBuffer(), kReadChunk);
+    m_pos = 0;
+    if (m_len == 0) m_storage.ThrowError(CZipException::badZipFile);
+  }
+
+  CZipStorage& m_storage;
+  CZipAutoBuffer m_buffer;
+  uint32_t m_pos = 0;
+  uint32_t m_len = 0;
+};
+
+const char* BaseName(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+}  // namespace
+
+CZipCentralDir::CZipCentralDir()
+    : m_iIgnoredChecks(kDefaultIgnoredChecks), m_pOpenedFile(nullptr), m_pStorage(nullptr) {}
+
+CZipCentralDir::~CZipCentralDir() = default;
+
+void CZipCentralDir::Init(CZipStorage* storage) {
+  m_pStorage = storage;
+  m_iIgnoredChecks = kDefaultIgnoredChecks;
+  m_pOpenedFile = nullptr;
+  Close();
+}
+
+void CZipCentralDir::Close() {
+  m_headers.clear();
+  m_findArray.clear();
+  m_info = CInfo();
+  m_pOpenedFile = nullptr;
+}
+
+CZipFileHeader* CZipCentralDir::GetHeader(uint16_t index) const {
+  return index < m_headers.size() ? m_headers[index].get() : nullptr;
+}
+
+// ---- reading -------------------------------------------------------------
+
+bool CZipCentralDir::LocateEndRecord(CZipStorage& storage, uint64_t& offset) {
+  uint64_t length = storage.GetLength();
+  uint32_t window = length < kLocateWindow ? static_cast<uint32_t>(length) : kLocateWindow;
+  if (window < 4) return false;
+  CZipAutoBuffer buffer(window);
+  uint64_t start = length - window;
+  storage.Seek(start);
+  storage.Read(buffer.GetBuffer(), window);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(buffer.GetBuffer());
+  // The occurrence nearest to the end wins: a comment may contain the bytes.
+  for (uint32_t i = window - 4 + 1; i-- > 0;) {
+    if (Get32(bytes + i) == kEndSignature) {
+      offset = start + i;
+      return true;
+    }
+  }
+  return false;
+}
+
+void CZipCentralDir::Read() {
+  if (!LocateEndRecord(*m_pStorage, m_info.m_uEndOffset)) {
+    m_pStorage->ThrowError(CZipException::cdirNotFound);
+  }
+  ReadEndRecord();
+  CheckForZip64();
+  CheckEndRecord();
+  if (m_info.m_uSize > 0) ReadHeaders();
+  SortHeaders();
+  if (m_info.m_bFindFastEnabled) BuildFindFastArray(m_info.m_bCaseSensitive);
+}
+
+void CZipCentralDir::ReadEndRecord() {
+  unsigned char r[kEndSize - 4];
+  m_pStorage->Seek(m_info.m_uEndOffset + 4);
+  m_pStorage->Read(r, sizeof r);
+  m_info.m_uThisDisk = Get16(r);
+  m_info.m_uDiskWithCD = Get16(r + 2);
+  m_info.m_uDiskEntriesNo = Get16(r + 4);
+  m_info.m_uEntriesNumber = Get16(r + 6);
+  m_info.m_uSize = Get32(r + 8);
+  m_info.m_uOffset = Get32(r + 12);
+  uint16_t commentSize = Get16(r + 16);
+  m_info.m_pszComment.Allocate(commentSize);
+  if (commentSize > 0) m_pStorage->Read(m_info.m_pszComment.GetBuffer(), commentSize);
+}
+
+void CZipCentralDir::CheckForZip64() {
+  const CInfo& i = m_info;
+  bool saturated = i.m_uThisDisk == 0xFFFF || i.m_uDiskWithCD == 0xFFFF ||
+                   i.m_uDiskEntriesNo == 0xFFFF || i.m_uEntriesNumber == 0xFFFF ||
+                   i.m_uSize == 0xFFFFFFFF || i.m_uOffset == 0xFFFFFFFF;
+  if (!saturated || i.m_uEndOffset < kZip64LocatorSize) return;
+  unsigned char sig[4];
+  m_pStorage->Seek(i.m_uEndOffset - kZip64LocatorSize);
+  m_pStorage->Read(sig, sizeof sig);
+  if (Get32(sig) == kZip64LocatorSignature) m_pStorage->ThrowError(CZipException::noZip64);
+}
+
+void CZipCentralDir::CheckEndRecord() {
+  CInfo& i = m_info;
+  if (!(m_iIgnoredChecks & CZipFileHeader::checkVolumeEntries) && i.m_uThisDisk == 0 &&
+      (i.m_uDiskEntriesNo != i.m_uEntriesNumber || i.m_uDiskWithCD != 0)) {
+    m_pStorage->ThrowError(CZipException::badZipFile);
+  }
+  uint64_t cdEnd = static_cast<uint64_t>(i.m_uOffset) + i.m_uSize;
+  if (cdEnd > i.m_uEndOffset) m_pStorage->ThrowError(CZipException::badZipFile);
+  if (m_pStorage->m_uBytesBeforeZip == 0 && i.m_uThisDisk == 0) {
+    m_pStorage->m_uBytesBeforeZip = i.m_uEndOffset - cdEnd;
+  }
+  if ((i.m_uEntriesNumber == 0) != (i.m_uSize == 0)) {
+    m_pStorage->ThrowError(CZipException::badZipFile);
+  }
+  i.m_bInArchive = true;
+}
+
+void CZipCentralDir::ReadHeaders() {
+  m_pStorage->Seek(m_pStorage->m_uBytesBeforeZip + m_info.m_uOffset);
+  m_headers.clear();
+  // Every record takes at least 46 bytes, which bounds what a lying count
+  // can make us reserve.
+  m_headers.reserve(std::min<uint32_t>(m_info.m_uEntriesNumber, m_info.m_uSize / kCentralSize + 1));
+  CentralReader reader(*m_pStorage);
+  for (uint32_t n = 0; n < m_info.m_uEntriesNumber; n++) {
+    m_headers.push_back(std::make_unique<CZipFileHeader>());
+    CZipFileHeader& header = *m_headers.back();
+    unsigned char fixed[kCentralSize];
+    reader.Read(fixed, kCentralSize);
+    if (Get32(fixed) != kCentralSignature) m_pStorage->ThrowError(CZipException::badZipFile);
+    uint16_t nameSize, extraSize, commentSize;
+    header.ReadCentralFixed(fixed, nameSize, extraSize, commentSize);
+    CZipAutoBuffer name;
+    reader.ReadField(name, nameSize);
+    header.SetFileName(name.GetBuffer(), nameSize);
+    reader.ReadField(header.m_aCentralExtra, extraSize);
+    reader.ReadField(header.m_pszComment, commentSize);
+  }
+}
+
+void CZipCentralDir::SortHeaders() {
+  auto key = [](const std::unique_ptr<CZipFileHeader>& h) {
+    return (static_cast<uint64_t>(h->m_uVolumeStart) << 32) | h->m_uOffset;
+  };
+  std::sort(m_headers.begin(), m_headers.end(),
+            [&](const std::unique_ptr<CZipFileHeader>& a, const std::unique_ptr<CZipFileHeader>& b) {
+              return key(a) < key(b);
+            });
+  for (size_t n = 1; n < m_headers.size(); n++) {
+    if (key(m_headers[n - 1]) == key(m_headers[n])) {
+      CZipException::Throw(CZipException::badZipFile);
+    }
+  }
+}
+
+// ---- writing -------------------------------------------------------------
+
+void CZipCentralDir::RemoveFromDisk() {
+  if (m_info.m_bInArchive) {
+    m_pStorage->SetLength(m_pStorage->m_uBytesBeforeZip + m_info.m_uOffset);
+    m_info.m_bInArchive = false;
+  } else {
+    m_pStorage->Flush();
+  }
+}
+
+void CZipCentralDir::Write() {
+  if (m_info.m_bInArchive) return;
+  uint64_t position = m_pStorage->SeekToEnd();
+  if (position < m_pStorage->m_uBytesBeforeZip) m_pStorage->ThrowError(CZipException::internalError);
+  uint64_t offset = position - m_pStorage->m_uBytesBeforeZip;
+  if (offset > UINT32_MAX) m_pStorage->ThrowError(CZipException::tooBigSize);
+  m_info.m_uDiskEntriesNo = m_info.m_uEntriesNumber = GetCount();
+  m_info.m_uOffset = static_cast<uint32_t>(offset);
+  uint64_t size = 0;
+  for (const auto& header : m_headers) size += header->WriteCentral(*m_pStorage);
+  if (size > UINT32_MAX) m_pStorage->ThrowError(CZipException::tooBigSize);
+  m_info.m_uSize = static_cast<uint32_t>(size);
+  WriteEndRecord();
+  m_pStorage->Flush();
+  m_info.m_bInArchive = true;
+}
+
+void CZipCentralDir::WriteEndRecord() {
+  unsigned char r[kEndSize];
+  Put32(r, kEndSignature);
+  Put16(r + 4, 0);
+  Put16(r + 6, 0);
+  Put16(r + 8, m_info.m_uDiskEntriesNo);
+  Put16(r + 10, m_info.m_uEntriesNumber);
+  Put32(r + 12, m_info.m_uSize);
+  Put32(r + 16, m_info.m_uOffset);
+  Put16(r + 20, static_cast<uint16_t>(m_info.m_pszComment.GetSize()));
+  m_pStorage->Write(r, kEndSize);
+  if (m_info.m_pszComment.GetSize() > 0) {
+    m_pStorage->Write(m_info.m_pszComment.GetBuffer(), m_info.m_pszComment.GetSize());
+  }
+}
+
+// ---- entries -------------------------------------------------------------
+
+CZipFileHeader* CZipCentralDir::AddHeader(const CZipFileHeader& templ) {
+  uint16_t index = GetCount();
+  m_headers.push_back(std::make_unique<CZipFileHeader>(templ));
+  CZipFileHeader* header = m_headers.back().get();
+  if (m_info.m_bFindFastEnabled) InsertFindFast(header, index);
+  return header;
+}
+
+void CZipCentralDir::RemoveHeader(uint16_t index) {
+  if (index >= m_headers.size()) CZipException::Throw(CZipException::outOfBounds);
+  for (size_t n = 0; n < m_findArray.size();) {
+    if (m_findArray[n].m_uIndex == index) {
+      m_findArray.erase(m_findArray.begin() + static_cast<ptrdiff_t>(n));
+      continue;
+    }
+    if (m_findArray[n].m_uIndex > index) m_findArray[n].m_uIndex--;
+    n++;
+  }
+  if (m_pOpenedFile == m_headers[index].get()) m_pOpenedFile = nullptr;
+  m_headers.erase(m_headers.begin() + index);
+}
+
+void CZipCentralDir::RemoveAllHeaders() {
+  m_headers.clear();
+  m_findArray.clear();
+  m_pOpenedFile = nullptr;
+}
+
+// ---- lookup --------------------------------------------------------------
+
+void CZipCentralDir::BuildFindFastArray(bool caseSensitive) {
+  m_info.m_bCaseSensitive = caseSensitive;
+  m_info.m_pCompare = ZipPlatform::GetNameCompare(caseSensitive);
+  m_findArray.clear();
+  m_findArray.reserve(m_headers.size());
+  for (size_t n = 0; n < m_headers.size(); n++) {
+    m_findArray.push_back({m_headers[n].get(), static_cast<uint16_t>(n)});
+  }
+  ZipPlatform::ZipNameCompare compare = m_info.m_pCompare;
+  std::stable_sort(m_findArray.begin(), m_findArray.end(),
+                   [compare](const CZipFindFast& a, const CZipFindFast& b) {
+                     return compare(a.m_pHeader->GetConvertedName().c_str(),
+                                    b.m_pHeader->GetConvertedName().c_str()) < 0;
+                   });
+}
+
+void CZipCentralDir::InsertFindFast(CZipFileHeader* header, uint16_t index) {
+  ZipPlatform::ZipNameCompare compare = m_info.m_pCompare;
+  const char* name = header->GetConvertedName().c_str();
+  auto place = std::upper_bound(m_findArray.begin(), m_findArray.end(), name,
+                                [compare](const char* n, const CZipFindFast& e) {
+                                  return compare(n, e.m_pHeader->GetConvertedName().c_str()) < 0;
+                                });
+  m_findArray.insert(place, CZipFindFast{header, index});
+}
+
+uint16_t CZipCentralDir::BinarySearch(const char* name) {
+  ptrdiff_t low = 0;
+  ptrdiff_t high = static_cast<ptrdiff_t>(m_findArray.size()) - 1;
+  while (low <= high) {
+    ptrdiff_t mid = (low + high) / 2;
+    const CZipFindFast& e = m_findArray[static_cast<size_t>(mid)];
+    int result = m_info.m_pCompare(name, e.m_pHeader->GetConvertedName().c_str());
+    if (result == 0) return e.m_uIndex;
+    if (result > 0) {
+      low = mid + 1;
+    } else {
+      high = mid - 1;
+    }
+  }
+  return kMaxEntries;
+}
+
+uint16_t CZipCentralDir::LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly) {
+  ZipPlatform::ZipNameCompare compare = ZipPlatform::GetNameCompare(caseSensitive);
+  for (size_t n = 0; n < m_headers.size(); n++) {
+    const std::string& entry = m_headers[n]->GetConvertedName();
+    const char* candidate = fileNameOnly ? BaseName(entry) : entry.c_str();
+    if (compare(name, candidate) == 0) return static_cast<uint16_t>(n);
+  }
+  return kMaxEntries;
+}
+
+uint16_t CZipCentralDir::FindFile(const char* name, int caseMode, bool fileNameOnly,
+                                  bool archiveCase) {
+  bool sensitive = caseMode == 0 ? archiveCase : caseMode == 1;
+  if (fileNameOnly) return LinearSearch(name, sensitive, true);
+  if (!m_info.m_bFindFastEnabled) {
+    m_info.m_bFindFastEnabled = true;
+    BuildFindFastArray(archiveCase);
+  }
+  if (m_info.m_bCaseSensitive == sensitive) return BinarySearch(name);
+  if (caseMode == 0) {
+    BuildFindFastArray(sensitive);
+    return BinarySearch(name);
+  }
+  return LinearSearch(name, sensitive, false);
+}

@@ -1,0 +1,52 @@
+// The archive's file on disk. The class keeps only platform-neutral data (a
+// handle that is -1 when closed, and the path); every system call lives in
+// ZipFile_posix.cpp or ZipFile_win.cpp. Failures throw the system error
+// code with the file's path.
+#ifndef ZIPENGINE_ZIPFILE_H
+#define ZIPENGINE_ZIPFILE_H
+
+#include <cstdint>
+#include <string>
+
+#include "ZipAbstractFile.h"
+
+class CZipFile : public CZipAbstractFile {
+ public:
+  // Open flags: the low two bits pick the access, the rest modify it.
+  enum {
+    modeRead = 0,
+    modeWrite = 1,
+    modeReadWrite = 2,
+    shareDenyWrite = 0x20,
+    modeCreate = 0x1000,
+    modeNoTruncate = 0x2000
+  };
+
+  CZipFile();
+  ~CZipFile() override;  // closes quietly: a destructor must not throw
+  CZipFile(const CZipFile&) = delete;  // owns a system handle
+  CZipFile& operator=(const CZipFile&) = delete;
+
+  bool Open(const char* path, uint32_t openFlags, bool throwOnError) override;
+  void Close() override;
+  void Flush() override;
+  uint64_t GetPosition() const override;
+  uint64_t Seek(int64_t offset, int origin) override;
+  uint64_t GetLength() const override;
+  void SetLength(uint64_t length) override;
+  std::string GetFilePath() const override { return m_szFileName; }
+  bool HasFilePath() const override { return true; }
+  uint32_t Read(void* buffer, uint32_t count) override;
+  void Write(const void* buffer, uint32_t count) override;
+  bool IsClosed() const override { return m_hFile == -1; }
+
+ private:
+  // Throws the current system error with this file's path.
+  [[noreturn]] void ThrowError() const;
+  void CloseQuietly();
+
+  intptr_t m_hFile;
+  std::string m_szFileName;
+};
+
+#endif

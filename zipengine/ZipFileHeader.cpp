@@ -1,0 +1,189 @@
+#include "ZipFileHeader.h"
+
+#include <cstring>
+
+#include "ZipBytes.h"
+#include "ZipException.h"
+#include "ZipPlatform.h"
+#include "ZipStorage.h"
+
+using namespace ZipBytes;
+
+namespace {
+
+const int kUnix = 3;
+const uint16_t kDefaultDosDate = 33;  // 1 January 1980
+const uint16_t kFlagDataDescriptor = 8;
+const uint16_t kMethodAes = 99;
+const uint32_t kMaxField = 0xFFFF;
+
+bool EndsWithSeparator(const CZipAutoBuffer& name) {
+  if (name.GetSize() == 0) return false;
+  char last = name.GetBuffer()[name.GetSize() - 1];
+  return last == '/' || last == '\\';
+}
+
+void WriteField(CZipStorage& storage, const CZipAutoBuffer& field) {
+  if (field.GetSize() > 0) storage.Write(field.GetBuffer(), field.GetSize());
+}
+
+}  // namespace
+
+CZipFileHeader::CZipFileHeader()
+    : m_uVersionMadeBy(0), m_uVersionNeeded(0), m_uFlag(0), m_uMethod(0), m_uModTime(0),
+      m_uModDate(0), m_uCrc32(0), m_uComprSize(0), m_uUncomprSize(0), m_uVolumeStart(0),
+      m_uInternalAttr(0), m_uExternalAttr(0), m_uOffset(0), m_uEncryptionMethod(kNoEncryption),
+      m_uLocalComprSize(0), m_uLocalUncomprSize(0), m_uLocalHeaderSize(0),
+      m_bFileNameBuilt(false) {}
+
+std::string CZipFileHeader::GetFileName(bool) { return GetConvertedName(); }
+
+const std::string& CZipFileHeader::GetConvertedName() {
+  if (!m_bFileNameBuilt) {
+    m_fileName.assign(m_pszFileNameRaw.GetBuffer() ? m_pszFileNameRaw.GetBuffer() : "",
+                      m_pszFileNameRaw.GetSize());
+    ZipPlatform::NameToPlatform(m_fileName);
+    m_bFileNameBuilt = true;
+  }
+  return m_fileName;
+}
+
+void CZipFileHeader::SetFileName(const char* name) {
+  size_t length = strlen(name);
+  if (length > UINT32_MAX) CZipException::Throw(CZipException::tooLongData);
+  SetFileName(name, static_cast<uint32_t>(length));
+}
+
+void CZipFileHeader::SetFileName(const char* bytes, uint32_t size) {
+  m_pszFileNameRaw.Assign(bytes, size);
+  m_bFileNameBuilt = false;
+}
+
+bool CZipFileHeader::IsSystemSupported(int system) {
+  switch (system) {
+    case 0: case 3: case 6: case 7: case 11: case 15: case 20: return true;
+    default: return false;
+  }
+}
+
+bool CZipFileHeader::IsDirectory() const {
+  int system = GetSystemCompatibility();
+  bool nameSaysDir = EndsWithSeparator(m_pszFileNameRaw);
+  if (!IsSystemSupported(system)) return nameSaysDir;
+  if (m_uComprSize == 0 && nameSaysDir) return true;
+  if (system == kUnix) return ((m_uExternalAttr >> 16) & 0xF000) == 0x4000;
+  return (m_uExternalAttr & 0x10) != 0;
+}
+
+void CZipFileHeader::SetSystemCompatibility(int system) {
+  m_uVersionMadeBy = static_cast<uint16_t>((m_uVersionMadeBy & 0xFF) | ((system & 0xFF) << 8));
+}
+
+void CZipFileHeader::SetTime(time_t when) {
+  const struct tm* t = localtime(&when);
+  if (t == nullptr) {
+    m_uModDate = kDefaultDosDate;
+    m_uModTime = 0;
+    return;
+  }
+  int year = t->tm_year + 1900;
+  int yearPart = year > 1980 ? year - 1980 : 0;
+  m_uModDate = static_cast<uint16_t>(yearPart * 512 + (t->tm_mon + 1) * 32 + t->tm_mday);
+  m_uModTime = static_cast<uint16_t>(t->tm_hour * 2048 + t->tm_min * 32 + t->tm_sec / 2);
+}
+
+void CZipFileHeader::ReadCentralFixed(const unsigned char* r, uint16_t& nameSize,
+                                      uint16_t& extraSize, uint16_t& commentSize) {
+  m_uVersionMadeBy = Get16(r + 4);
+  m_uVersionNeeded = Get16(r + 6);
+  m_uFlag = Get16(r + 8);
+  m_uMethod = Get16(r + 10);
+  m_uModTime = Get16(r + 12);
+  m_uModDate = Get16(r + 14);
+  m_uCrc32 = Get32(r + 16);
+  m_uComprSize = Get32(r + 20);
+  m_uUncomprSize = Get32(r + 24);
+  nameSize = Get16(r + 28);
+  extraSize = Get16(r + 30);
+  commentSize = Get16(r + 32);
+  m_uVolumeStart = Get16(r + 34);
+  m_uInternalAttr = Get16(r + 36);
+  m_uExternalAttr = Get32(r + 38);
+  m_uOffset = Get32(r + 42);
+  m_uEncryptionMethod = IsEncrypted() ? 0 : kNoEncryption;
+}
+
+uint32_t CZipFileHeader::WriteCentral(CZipStorage& storage) const {
+  if (m_pszFileNameRaw.GetSize() > kMaxField || m_aCentralExtra.GetSize() > kMaxField ||
+      m_pszComment.GetSize() > kMaxField) {
+    storage.ThrowError(CZipException::tooLongData);
+  }
+  unsigned char r[kCentralSize];
+  Put32(r, kCentralSignature);
+  Put16(r + 4, m_uVersionMadeBy);
+  Put16(r + 6, m_uVersionNeeded);
+  Put16(r + 8, m_uFlag);
+  Put16(r + 10, m_uMethod);
+  Put16(r + 12, m_uModTime);
+  Put16(r + 14, m_uModDate);
+  Put32(r + 16, m_uCrc32);
+  Put32(r + 20, m_uComprSize);
+  Put32(r + 24, m_uUncomprSize);
+  Put16(r + 28, static_cast<uint16_t>(m_pszFileNameRaw.GetSize()));
+  Put16(r + 30, static_cast<uint16_t>(m_aCentralExtra.GetSize()));
+  Put16(r + 32, static_cast<uint16_t>(m_pszComment.GetSize()));
+  Put16(r + 34, m_uVolumeStart);
+  Put16(r + 36, m_uInternalAttr);
+  Put32(r + 38, m_uExternalAttr);
+  Put32(r + 42, m_uOffset);
+  storage.Write(r, kCentralSize);
+  WriteField(storage, m_pszFileNameRaw);
+  WriteField(storage, m_aCentralExtra);
+  WriteField(storage, m_pszComment);
+  return kCentralSize + m_pszFileNameRaw.GetSize() + m_aCentralExtra.GetSize() +
+         m_pszComment.GetSize();
+}
+
+void CZipFileHeader::WriteLocal(CZipStorage& storage) const {
+  if (m_pszFileNameRaw.GetSize() > kMaxField) storage.ThrowError(CZipException::tooLongData);
+  unsigned char r[kLocalSize];
+  Put32(r, kLocalSignature);
+  Put16(r + 4, m_uVersionNeeded);
+  Put16(r + 6, m_uFlag);
+  Put16(r + 8, m_uMethod);
+  Put16(r + 10, m_uModTime);
+  Put16(r + 12, m_uModDate);
+  memset(r + 14, 0, 12);  // CRC and sizes, patched when the data is written
+  Put16(r + 26, static_cast<uint16_t>(m_pszFileNameRaw.GetSize()));
+  Put16(r + 28, 0);
+  storage.Write(r, kLocalSize);
+  WriteField(storage, m_pszFileNameRaw);
+}
+
+bool CZipFileHeader::CheckLocal(CZipStorage& storage, uint32_t ignored) {
+  unsigned char r[kLocalSize];
+  storage.Seek(storage.m_uBytesBeforeZip + m_uOffset);
+  storage.Read(r, kLocalSize);
+  if (Get32(r) != kLocalSignature) return false;
+  uint16_t flag = Get16(r + 6);
+  if (!(ignored & checkFlags) && (flag & 0xF) != (m_uFlag & 0xF)) return false;
+  uint16_t nameSize = Get16(r + 26);
+  uint16_t extraSize = Get16(r + 28);
+  m_uLocalHeaderSize = kLocalSize + nameSize + extraSize;
+  storage.Seek(storage.m_uBytesBeforeZip + m_uOffset + kLocalSize + nameSize);
+  m_aLocalExtra.Allocate(extraSize);
+  if (extraSize > 0) storage.Read(m_aLocalExtra.GetBuffer(), extraSize);
+  m_uLocalComprSize = Get32(r + 18);
+  m_uLocalUncomprSize = Get32(r + 22);
+  uint16_t method = Get16(r + 8);
+  if (method == kMethodAes && IsEncrypted()) storage.ThrowError(CZipException::noAES);
+  if (!(ignored & checkMethod) && method != m_uMethod) return false;
+  if (flag & kFlagDataDescriptor) return true;
+  if (!(ignored & checkLocalCRC) && Get32(r + 14) != m_uCrc32) return false;
+  if (!(ignored & checkSizes) &&
+      ((m_uLocalComprSize != 0 && m_uLocalComprSize != m_uComprSize) ||
+       m_uLocalUncomprSize != m_uUncomprSize)) {
+    return false;
+  }
+  return true;
+}

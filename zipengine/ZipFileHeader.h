@@ -1,0 +1,91 @@
+// One archive entry: the fields of its central directory record, its name,
+// extra field and comment, and what was learnt from its local header.
+#ifndef ZIPENGINE_ZIPFILEHEADER_H
+#define ZIPENGINE_ZIPFILEHEADER_H
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "ZipAutoBuffer.h"
+
+class CZipStorage;
+
+class CZipFileHeader {
+ public:
+  // Consistency checks between the local header and the central record;
+  // a set of them can be skipped (see CZipCentralDir).
+  enum {
+    checkCRC = 1, checkMethod = 2, checkSizes = 4, checkLocalCRC = 8, checkFlags = 16,
+    checkDataDescriptor = 256, checkVolumeEntries = 512
+  };
+  static const uint8_t kNoEncryption = 255;
+
+  CZipFileHeader();
+
+  uint16_t m_uVersionMadeBy;  // low byte: version, high byte: host system
+  uint16_t m_uVersionNeeded;
+  uint16_t m_uFlag;
+  uint16_t m_uMethod;
+  uint16_t m_uModTime;
+  uint16_t m_uModDate;
+  uint32_t m_uCrc32;
+  uint32_t m_uComprSize;
+  uint32_t m_uUncomprSize;
+  uint16_t m_uVolumeStart;
+  uint16_t m_uInternalAttr;
+  uint32_t m_uExternalAttr;
+  uint32_t m_uOffset;  // of the local header, relative to the archive start
+
+  // The name in this platform's form, built from the stored bytes on first
+  // use. The stored bytes are kept whatever `clearRaw` says: a rewritten
+  // central directory repeats them exactly as the local header has them.
+  std::string GetFileName(bool clearRaw = true);
+  // The same name without a copy, for sorting and lookups.
+  const std::string& GetConvertedName();
+  // Sets the stored name (new entries and templates).
+  void SetFileName(const char* name);
+  void SetFileName(const char* bytes, uint32_t size);
+  const CZipAutoBuffer& GetRawFileName() const { return m_pszFileNameRaw; }
+
+  bool IsDirectory() const;
+  int GetSystemCompatibility() const { return m_uVersionMadeBy >> 8; }
+  void SetSystemCompatibility(int system);
+  bool IsEncrypted() const { return (m_uFlag & 1) != 0; }
+  // Whether a host system's attributes and names are understood at all.
+  static bool IsSystemSupported(int system);
+
+  // DOS date and time from local time; 1 January 1980 when it has none.
+  void SetTime(time_t when);
+  bool HasTime() const { return m_uModDate != 0 || m_uModTime != 0; }
+
+  // Takes the fixed part (46 bytes) of a central record, signature checked
+  // by the caller, and returns the lengths of the variable parts.
+  void ReadCentralFixed(const unsigned char* record, uint16_t& nameSize, uint16_t& extraSize,
+                        uint16_t& commentSize);
+  // Writes the central record; returns its size. Throws 211 for a field
+  // longer than 65535 bytes.
+  uint32_t WriteCentral(CZipStorage& storage) const;
+  // Writes the local header of a new entry (sizes and CRC zero until the
+  // data is written).
+  void WriteLocal(CZipStorage& storage) const;
+  // Reads the local header and compares it with this record, skipping the
+  // checks in `ignoredChecks`; leaves the storage at the entry's data.
+  // False on any mismatch; throws 201 for a short read, 222 for AES.
+  bool CheckLocal(CZipStorage& storage, uint32_t ignoredChecks);
+
+  CZipAutoBuffer m_aCentralExtra;
+  CZipAutoBuffer m_aLocalExtra;
+  CZipAutoBuffer m_pszComment;
+  uint8_t m_uEncryptionMethod;
+  uint32_t m_uLocalComprSize;
+  uint32_t m_uLocalUncomprSize;
+  uint32_t m_uLocalHeaderSize;
+
+ private:
+  CZipAutoBuffer m_pszFileNameRaw;
+  std::string m_fileName;
+  bool m_bFileNameBuilt;
+};
+
+#endif

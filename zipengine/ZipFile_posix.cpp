@@ -1,0 +1,135 @@
+// 64-bit offsets on every POSIX system; must precede every system header.
+#define _FILE_OFFSET_BITS 64
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "ZipException.h"
+#include "ZipFile.h"
+
+static_assert(sizeof(off_t) == 8, "archives need 64-bit file offsets");
+
+namespace {
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+int OpenFlags(uint32_t openFlags) {
+  int flags;
+  switch (openFlags & 3) {
+    case CZipFile::modeWrite: flags = O_WRONLY; break;
+    case CZipFile::modeReadWrite: flags = O_RDWR; break;
+    default: flags = O_RDONLY; break;
+  }
+  if (openFlags & CZipFile::modeCreate) flags |= O_CREAT;
+  if (!(openFlags & CZipFile::modeNoTruncate) && flags != O_RDONLY) flags |= O_TRUNC;
+  return flags | O_CLOEXEC;
+}
+
+}  // namespace
+
+CZipFile::CZipFile() : m_hFile(-1) {}
+
+CZipFile::~CZipFile() { CloseQuietly(); }
+
+void CZipFile::ThrowError() const {
+  // A call that failed without saying why still must not look like success.
+  int error = errno != 0 ? errno : EIO;
+  errno = error;
+  CZipException::Throw(error, m_szFileName.c_str());
+}
+
+bool CZipFile::Open(const char* path, uint32_t openFlags, bool throwOnError) {
+  CloseQuietly();
+  int fd = open(path, OpenFlags(openFlags), 0644);
+  if (fd == -1) {
+    if (!throwOnError) return false;
+    int error = errno;
+    m_szFileName = path;
+    errno = error;
+    ThrowError();
+  }
+  m_hFile = fd;
+  m_szFileName = path;
+  return true;
+}
+
+void CZipFile::CloseQuietly() {
+  if (m_hFile != -1) close(Fd(m_hFile));
+  m_hFile = -1;
+  m_szFileName.clear();
+}
+
+void CZipFile::Close() {
+  if (m_hFile == -1) return;
+  int result = close(Fd(m_hFile));
+  int error = errno;
+  std::string path = m_szFileName;
+  m_hFile = -1;
+  m_szFileName.clear();
+  if (result != 0) CZipException::Throw(error != 0 ? error : EIO, path.c_str());
+}
+
+void CZipFile::Flush() {
+  if (fsync(Fd(m_hFile)) != 0) ThrowError();
+}
+
+uint64_t CZipFile::GetPosition() const {
+  off_t pos = lseek(Fd(m_hFile), 0, SEEK_CUR);
+  if (pos == -1) ThrowError();
+  return static_cast<uint64_t>(pos);
+}
+
+uint64_t CZipFile::Seek(int64_t offset, int origin) {
+  int whence = origin == current ? SEEK_CUR : origin == end ? SEEK_END : SEEK_SET;
+  off_t pos = lseek(Fd(m_hFile), static_cast<off_t>(offset), whence);
+  if (pos == -1) ThrowError();
+  return static_cast<uint64_t>(pos);
+}
+
+uint64_t CZipFile::GetLength() const {
+  off_t old = lseek(Fd(m_hFile), 0, SEEK_CUR);
+  if (old == -1) ThrowError();
+  off_t length = lseek(Fd(m_hFile), 0, SEEK_END);
+  if (length == -1 || lseek(Fd(m_hFile), old, SEEK_SET) == -1) ThrowError();
+  return static_cast<uint64_t>(length);
+}
+
+void CZipFile::SetLength(uint64_t length) {
+  if (length > static_cast<uint64_t>(INT64_MAX)) {
+    errno = EFBIG;
+    ThrowError();
+  }
+  if (ftruncate(Fd(m_hFile), static_cast<off_t>(length)) != 0) ThrowError();
+}
+
+uint32_t CZipFile::Read(void* buffer, uint32_t count) {
+  char* out = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  errno = 0;
+  while (done < count) {
+    ssize_t n = read(Fd(m_hFile), out + done, count - done);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowError();
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return done;
+}
+
+void CZipFile::Write(const void* buffer, uint32_t count) {
+  const char* in = static_cast<const char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t n = write(Fd(m_hFile), in + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      ThrowError();
+    }
+    done += static_cast<uint32_t>(n);
+  }
+}

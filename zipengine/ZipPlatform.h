@@ -1,0 +1,40 @@
+// The platform points of the engine in one place, so that a port supplies
+// one file (ZipPlatform_posix.cpp, ZipPlatform_win.cpp) and nothing else in
+// the engine needs to know which system it runs on. Free of system headers.
+#ifndef ZIPENGINE_ZIPPLATFORM_H
+#define ZIPENGINE_ZIPPLATFORM_H
+
+#include <cstdint>
+#include <string>
+
+namespace ZipPlatform {
+
+// Host-system value of the version-made-by field of new entries, used when
+// an archive has no entries to copy it from (3, Unix, on POSIX).
+uint8_t GetSystemID();
+
+// Whether entry lookups are case-sensitive by default.
+bool GetSystemCaseSensitivity();
+
+// Text of the system's current error (errno on POSIX, the last error on
+// Windows); "Unspecified error" when there is none or no text for it.
+// Reads the error first, before anything could change it.
+std::string GetSystemErrorDescription();
+
+// Name comparison for the sorted lookup array: collation of the current
+// locale, or its case-insensitive form.
+typedef int (*ZipNameCompare)(const char* a, const char* b);
+ZipNameCompare GetNameCompare(bool caseSensitive);
+
+// Turns a stored entry name into this platform's form, in place (every
+// backslash becomes "/" on POSIX; every "/" becomes a backslash on Windows).
+void NameToPlatform(std::string& name);
+
+// External attributes of a new entry that has no file on disk behind it
+// (a regular rw-r--r-- file, or a directory), in the form of host system
+// `system` (3: mode in the high 16 bits; otherwise DOS attribute bits).
+uint32_t GetDefaultAttributes(uint8_t system, bool directory);
+
+}  // namespace ZipPlatform
+
+#endif

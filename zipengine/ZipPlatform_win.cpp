@@ -1,0 +1,74 @@
+// The engine's platform points on Windows: names with backslashes, lookups
+// that ignore letter case as the file system does, and Windows' own texts for
+// system errors.
+#include <windows.h>
+
+#include <string.h>
+
+#include "ZipErrorTexts.h"
+#include "ZipPlatform.h"
+
+namespace {
+
+// New entries of an empty archive are marked as made on MS-DOS/FAT (0): the
+// value Windows archivers write, and the one every unzipper reads DOS
+// attribute bits for. An archive whose first entry came from elsewhere
+// keeps that entry's system.
+const uint8_t kDos = 0;
+const uint8_t kUnix = 3;
+const uint32_t kRegularFileMode = 0100644;
+const uint32_t kDirectoryMode = 040755;
+
+// The C runtime's case-insensitive collation; in the "C" locale it compares
+// like _stricmp.
+int CompareIgnoringCase(const char* a, const char* b) { return _stricoll(a, b); }
+
+}  // namespace
+
+namespace ZipPlatform {
+
+uint8_t GetSystemID() { return kDos; }
+
+bool GetSystemCaseSensitivity() { return false; }
+
+std::string GetSystemErrorDescription() {
+  DWORD error = GetLastError();
+  if (error == ERROR_SUCCESS) return ZipErrorTexts::kUnspecified;
+  char* text = nullptr;
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
+      0, nullptr);
+  std::string result = length > 0 && text != nullptr ? std::string(text, length) : "";
+  if (text != nullptr) LocalFree(text);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  // Describing an error must not change it: the same exception may be
+  // described more than once.
+  SetLastError(error);
+  return result.empty() ? ZipErrorTexts::kUnspecified : result;
+}
+
+ZipNameCompare GetNameCompare(bool caseSensitive) {
+  return caseSensitive ? strcoll : CompareIgnoringCase;
+}
+
+void NameToPlatform(std::string& name) {
+  for (char& c : name) {
+    if (c == '/') c = '\\';
+  }
+}
+
+// Unix hosts keep the mode in the high 16 bits; every other host system reads
+// the DOS attribute bits (archive for a file, directory for a folder).
+uint32_t GetDefaultAttributes(uint8_t system, bool directory) {
+  const uint32_t dosDirectory = FILE_ATTRIBUTE_DIRECTORY;
+  if (system == kUnix) {
+    uint32_t mode = directory ? kDirectoryMode : kRegularFileMode;
+    return (mode << 16) | (directory ? dosDirectory : 0);
+  }
+  return directory ? dosDirectory : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+}  // namespace ZipPlatform

@@ -1,0 +1,125 @@
+#include "ZipStorage.h"
+
+#include <cstring>
+
+#include "ZipException.h"
+
+CZipStorage::CZipStorage()
+    : m_uBytesBeforeZip(0),
+      m_pFile(&m_internalFile),
+      m_uBytesInWriteBuffer(0),
+      m_iWriteBufferSize(kDefaultWriteBufferSize),
+      m_uCurrentVolume(0xFFFF),
+      m_iState(0) {}
+
+void CZipStorage::Open(const char* path, bool readOnly) {
+  m_uCurrentVolume = 0xFFFF;
+  m_uBytesBeforeZip = 0;
+  m_uBytesInWriteBuffer = 0;
+  m_pFile = &m_internalFile;
+  uint32_t access = readOnly ? CZipFile::modeRead : CZipFile::modeReadWrite;
+  m_pFile->Open(path, access | CZipFile::modeNoTruncate | CZipFile::shareDenyWrite, true);
+  m_pWriteBuffer.Allocate(m_iWriteBufferSize);
+  m_szArchiveName = path;
+  m_iState = stateOpened | stateAutoClose | stateExisting | (readOnly ? stateReadOnly : 0);
+}
+
+std::string CZipStorage::Close(bool afterException) {
+  std::string path = m_szArchiveName;
+  bool wasOpen = !IsClosed();
+  // Reset first: whatever fails below, the storage counts as closed.
+  bool flush = wasOpen && !afterException && !IsReadOnly();
+  m_iState = 0;
+  m_szArchiveName.clear();
+  m_uBytesBeforeZip = 0;
+  try {
+    if (flush) Flush();
+  } catch (...) {
+    m_uBytesInWriteBuffer = 0;
+    m_pWriteBuffer.Release();
+    try {
+      m_pFile->Close();
+    } catch (...) {
+      // The write error is the one worth reporting.
+    }
+    throw;
+  }
+  m_uBytesInWriteBuffer = 0;
+  m_pWriteBuffer.Release();
+  if (afterException) {
+    try {
+      m_pFile->Close();
+    } catch (...) {
+      // Already unwinding from the error that matters.
+    }
+  } else {
+    m_pFile->Close();
+  }
+  return path;
+}
+
+void CZipStorage::ThrowError(int code) const { CZipException::Throw(code, m_szArchiveName.c_str()); }
+
+void CZipStorage::Read(void* buffer, uint32_t count) {
+  if (ReadAtMost(buffer, count) != count) ThrowError(CZipException::badZipFile);
+}
+
+uint32_t CZipStorage::ReadAtMost(void* buffer, uint32_t count) {
+  Flush();
+  return m_pFile->Read(buffer, count);
+}
+
+void CZipStorage::Write(const void* buffer, uint32_t count) {
+  const char* in = static_cast<const char*>(buffer);
+  while (count > 0) {
+    uint32_t room = m_pWriteBuffer.GetSize() - m_uBytesInWriteBuffer;
+    if (room == 0) {
+      Flush();
+      continue;
+    }
+    uint32_t n = count < room ? count : room;
+    memcpy(m_pWriteBuffer.GetBuffer() + m_uBytesInWriteBuffer, in, n);
+    m_uBytesInWriteBuffer += n;
+    in += n;
+    count -= n;
+  }
+}
+
+void CZipStorage::Flush() {
+  if (m_uBytesInWriteBuffer == 0) return;
+  uint32_t n = m_uBytesInWriteBuffer;
+  // Dropped before writing: a failed write must not be repeated by Close.
+  m_uBytesInWriteBuffer = 0;
+  m_pFile->Write(m_pWriteBuffer.GetBuffer(), n);
+}
+
+void CZipStorage::Seek(uint64_t position) {
+  Flush();
+  if (position > static_cast<uint64_t>(INT64_MAX)) ThrowError(CZipException::badZipFile);
+  m_pFile->Seek(static_cast<int64_t>(position), CZipAbstractFile::begin);
+}
+
+uint64_t CZipStorage::SeekToEnd() {
+  Flush();
+  return m_pFile->SeekToEnd();
+}
+
+uint64_t CZipStorage::GetPosition() {
+  Flush();
+  return m_pFile->GetPosition();
+}
+
+uint64_t CZipStorage::GetLength() {
+  Flush();
+  return m_pFile->GetLength();
+}
+
+void CZipStorage::SetLength(uint64_t length) {
+  Flush();
+  m_pFile->SetLength(length);
+}
+
+void CZipStorage::FlushFile() {
+  Flush();
+  m_pFile->Flush();
+}

@@ -1,0 +1,74 @@
+// The archive's file access layer: the open file, its path, the write
+// buffer that collects small writes, and the offset of the archive inside
+// the file (bytes of a self-extractor stub in front of it). Reads and seeks
+// first write out whatever is buffered, so the file is always consistent.
+#ifndef ZIPENGINE_ZIPSTORAGE_H
+#define ZIPENGINE_ZIPSTORAGE_H
+
+#include <cstdint>
+#include <string>
+
+#include "ZipAutoBuffer.h"
+#include "ZipFile.h"
+
+class CZipStorage {
+ public:
+  enum { stateOpened = 1, stateReadOnly = 2, stateAutoClose = 4, stateExisting = 8 };
+  static const uint32_t kDefaultWriteBufferSize = 65536;
+
+  CZipStorage();
+  CZipStorage(const CZipStorage&) = delete;  // owns the open file
+  CZipStorage& operator=(const CZipStorage&) = delete;
+
+  // Opens an existing archive file, read-only or read-write; throws the
+  // system error with the path.
+  void Open(const char* path, bool readOnly);
+  // Writes out the buffer (unless after an exception) and closes the file;
+  // returns the path. The storage is closed afterwards even when this throws.
+  std::string Close(bool afterException);
+
+  bool IsClosed() const { return (m_iState & stateOpened) == 0; }
+  bool IsReadOnly() const { return (m_iState & stateReadOnly) != 0; }
+  bool IsSegmented() const { return false; }
+  // Makes an open archive refuse every change (used after a failed open).
+  void SetReadOnly() { m_iState |= stateReadOnly; }
+
+  // Reads exactly `count` bytes; a short read throws 201.
+  void Read(void* buffer, uint32_t count);
+  // Reads up to `count` bytes; returns how many came.
+  uint32_t ReadAtMost(void* buffer, uint32_t count);
+  void Write(const void* buffer, uint32_t count);
+  // Writes the buffered bytes to the file.
+  void Flush();
+  // Forgets buffered bytes (their write failed or their entry was dropped).
+  void DiscardBuffer() { m_uBytesInWriteBuffer = 0; }
+
+  // Absolute positions in the file.
+  void Seek(uint64_t position);
+  uint64_t SeekToEnd();
+  uint64_t GetPosition();
+  uint64_t GetLength();
+  void SetLength(uint64_t length);
+  // Forces written data to the device.
+  void FlushFile();
+
+  CZipAbstractFile& File() { return *m_pFile; }
+  const std::string& GetPath() const { return m_szArchiveName; }
+  // Throws `code` with the archive path.
+  [[noreturn]] void ThrowError(int code) const;
+
+  // Bytes in front of the archive; added to every stored offset.
+  uint64_t m_uBytesBeforeZip;
+
+ private:
+  CZipFile m_internalFile;
+  CZipAbstractFile* m_pFile;
+  std::string m_szArchiveName;
+  CZipAutoBuffer m_pWriteBuffer;
+  uint32_t m_uBytesInWriteBuffer;
+  uint32_t m_iWriteBufferSize;
+  uint16_t m_uCurrentVolume;
+  int m_iState;
+};
+
+#endif
