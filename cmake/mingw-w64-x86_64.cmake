@@ -17,3 +17,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # FindZLIB would otherwise take the import library of zlib1.dll.
 set(ZLIB_USE_STATIC_LIBS ON)
+# ctest runs the cross-built test programs under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -41,7 +41,9 @@ extern "C" void RemoveAtExit() { RemoveArmedCopy(); }
 void Arm(const std::string& path) {
   std::memcpy(g_path, path.c_str(), path.size() + 1);
   g_armed = true;
-  if (!g_handlerinstalled) g_handlerinstalled = SetConsoleCtrlHandler(RemoveOnControlEvent, TRUE) != 0;
+  if (!g_handlerinstalled) {
+    g_handlerinstalled = SetConsoleCtrlHandler(RemoveOnControlEvent, TRUE) != 0;
+  }
   if (!g_atexitregistered) g_atexitregistered = atexit(RemoveAtExit) == 0;
 }
 

@@ -9,7 +9,10 @@ jobs=2
 
 echo "=== POSIX code uses calls macOS has"
 # macOS has a 64-bit off_t and no *64 variants or O_LARGEFILE.
-linux_only='\b(lseek64|ftruncate64|pread64|pwrite64|fstat64|stat64|lstat64|open64|fopen64|off64_t|O_LARGEFILE|O_DIRECT|O_NOATIME|O_TMPFILE|fallocate|sendfile|copy_file_range|renameat2|syncfs|mkostemp|getrandom|strchrnul|get_current_dir_name|canonicalize_file_name)\b'
+calls='lseek64|ftruncate64|pread64|pwrite64|fstat64|stat64|lstat64|open64|fopen64|off64_t'
+calls+='|O_LARGEFILE|O_DIRECT|O_NOATIME|O_TMPFILE|fallocate|sendfile|copy_file_range|renameat2'
+calls+='|syncfs|mkostemp|getrandom|strchrnul|get_current_dir_name|canonicalize_file_name'
+linux_only="\\b($calls)\\b"
 hits=$(grep -n -E "$linux_only" src/*.cpp src/*.h zipengine/*.cpp zipengine/*.h 2>/dev/null \
        | grep -v -E '^[^:]*_win\.cpp:|^[^:]+:[0-9]+:[[:space:]]*(//|/?\*)' || true)
 if [ -n "$hits" ]; then

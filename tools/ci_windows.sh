@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program (vrdskincfgw.exe) with mingw-w64 into
-# build-win/ and runs the end-to-end suite against it under Wine, from a
-# private Wine prefix that is removed afterwards. Debian 12, as root or with
-# sudo. Exits non-zero when the build or any test fails.
+# build-win/ and runs the Windows unit tests and the end-to-end suite against
+# it under Wine, in a private Wine prefix that is removed afterwards.
+# Debian 12, as root or with sudo. Exits non-zero when anything fails.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -11,8 +11,8 @@ jobs=2
 step() { echo; echo "=== $*"; }
 
 step "packages"
-packages=(cmake make g++ python3 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine wine64
-          zlib1g-dev libargtable2-dev libgtest-dev zip unzip)
+packages=(cmake make python3 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine wine64
+          googletest zip unzip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -29,16 +29,17 @@ step "argtable2 source"
 bash tools/fetch_argtable2_source.sh build-win/argtable2
 
 step "cross build"
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DVRD_PLATFORM=windows -DARGTABLE2_SOURCE_DIR="$root/build-win/argtable2" \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-win --target vrdskincfgw -j$jobs
+# The same tree's ctest then runs the end-to-end suite through Wine (the test
+# runner is a host Python) and the Windows unit tests through the emulator.
+cmake --preset windows-cross >/dev/null
+cmake --build --preset windows-cross -j$jobs
 exe="$root/build-win/vrdskincfgw.exe"
 
 # Only Windows' own DLLs may be needed: the program is copied around alone.
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
 echo "imports: $(echo $dlls)"
-foreign=$(echo "$dlls" | grep -v -i -x -E 'kernel32\.dll|msvcrt\.dll|user32\.dll|advapi32\.dll' || true)
+system_dlls='kernel32\.dll|msvcrt\.dll|user32\.dll|advapi32\.dll'
+foreign=$(echo "$dlls" | grep -v -i -x -E "$system_dlls" || true)
 if [ -n "$foreign" ]; then
   echo "vrdskincfgw.exe needs DLLs that Windows does not ship: $(echo $foreign)" >&2
   exit 1
@@ -56,7 +57,5 @@ trap cleanup EXIT
 wineserver -p
 wineboot -i >/dev/null 2>&1
 
-step "end-to-end suite against vrdskincfgw.exe"
-cmake -S . -B build-win-e2e -DVRD_E2E_EXE="$exe" -DVRD_E2E_RUNNER=wine \
-  -DVRD_E2E_PROGNAME=vrdskincfgw >/dev/null
-ctest --test-dir build-win-e2e -R '^e2e_' -j$jobs --output-on-failure
+step "Windows unit tests and end-to-end suite under Wine"
+ctest --test-dir build-win -j$jobs --output-on-failure

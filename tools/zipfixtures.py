@@ -16,11 +16,13 @@
       Reads ARCHIVE with Python's zipfile: testzip() must pass and the file
       entries must be exactly the files under EXPECTED_DIR, byte for byte.
 
-  zipfixtures.py reference ARCHIVE OUTDIR
-      Python's own reading of any archive, as a reference for other readers:
+  zipfixtures.py reference SOURCE OUTDIR
+      Python's own reading of an archive, as a reference for other readers:
       OUTDIR/entries.txt has one line per entry, "<status> <name hex> <n>"
       (tab-separated; status ok, crc or error; the name as stored, with
       backslashes as "/"), and OUTDIR/<n>.bin holds the bytes of each "ok".
+      When SOURCE is a folder, every .zip under it gets OUTDIR/<its path>/;
+      like gen, a finished OUTDIR is left alone.
 
 Everything is derived from the seed; file times are fixed, so two runs give
 the same content (archives differ only where a tool stamps its own data).
@@ -32,6 +34,7 @@ import shutil
 import subprocess
 import sys
 import zipfile
+import zlib
 
 FIXED_MTIME = 1577880000  # 2020-01-01 12:00 UTC: keeps DOS times valid
 WORDS = ("skin chat inventory slot button font cursor pointer window trade "
@@ -177,8 +180,11 @@ def check(archive, expected_dir):
             problems.append("unexpected entry %s" % name)
         for name in sorted(set(found) & set(expected)):
             with open(expected[name], "rb") as f:
-                if zf.read(name) != f.read():
-                    problems.append("bytes differ in %s" % name)
+                try:
+                    if zf.read(name) != f.read():
+                        problems.append("bytes differ in %s" % name)
+                except (zipfile.BadZipFile, zlib.error) as e:
+                    problems.append("cannot read %s: %s" % (name, e))
     for p in problems:
         print("zipfile: %s: %s" % (archive, p))
     return 1 if problems else 0
@@ -193,7 +199,27 @@ def raw_name(info):
     return raw.replace(b"\\", b"/")
 
 
+def reference_tree(source, outdir):
+    if os.path.exists(os.path.join(outdir, "done")):
+        return 0
+    tmp = "%s.tmp.%d" % (outdir.rstrip("/"), os.getpid())
+    shutil.rmtree(tmp, ignore_errors=True)
+    for top, _, names in os.walk(source):
+        for n in names:
+            if n.endswith(".zip"):
+                path = os.path.join(top, n)
+                reference(path, os.path.join(tmp, os.path.relpath(path, source)))
+    open(os.path.join(tmp, "done"), "w").close()
+    try:
+        os.rename(tmp, outdir)
+    except OSError:
+        shutil.rmtree(tmp, ignore_errors=True)
+    return 0
+
+
 def reference(archive, outdir):
+    if os.path.isdir(archive):
+        return reference_tree(archive, outdir)
     os.makedirs(outdir, exist_ok=True)
     lines = []
     try:
@@ -229,14 +255,14 @@ def main():
     c.add_argument("archive")
     c.add_argument("expected_dir")
     r = sub.add_parser("reference")
-    r.add_argument("archive")
+    r.add_argument("source")
     r.add_argument("outdir")
     a = ap.parse_args()
     if a.cmd == "gen":
         generate(os.path.abspath(a.outdir), a.seed, a.small)
         return 0
     if a.cmd == "reference":
-        return reference(a.archive, a.outdir)
+        return reference(a.source, a.outdir)
     return check(a.archive, a.expected_dir)
 
 

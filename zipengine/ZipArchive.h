@@ -8,7 +8,9 @@
 #define ZIPENGINE_ZIPARCHIVE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "ZipAbstractFile.h"
 #include "ZipException.h"
@@ -16,6 +18,8 @@
 #include "ZipMemFile.h"
 #include "ZipStorage.h"
 #include "ZipCentralDir.h"
+
+class CZipCompressor;
 
 class CZipArchive {
  public:
@@ -55,7 +59,45 @@ class CZipArchive {
   // or "" when already closed.
   std::string Close(int afterException = 0, bool updateTimeStamp = false);
 
-  // (private section is the engine's own)
+  // (the engine's own from here)
+ private:
+  enum { openedNothing = 0, openedExtract = -1, openedCompress = 1 };
+
+  void ResetArchive();
+  void TakeSystemCompatibility();
+  bool CanModify() const;
+  CZipCompressor& Compressor();
+  [[noreturn]] void ThrowError(int code) const;
+
+  void ReleaseReading();
+  bool IsDirectoryWithoutData(const CZipFileHeader& header) const;
+  void ReadWholeEntry(uint32_t bufferSize);
+
+  struct RemovalItem;
+  bool RemoveAllEntries();
+  void BeginChange();
+  void CheckEntryLayout(uint64_t dataEnd);
+  uint64_t DataEnd();
+  void RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
+  void MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer);
+
+  void PrepareNewHeader(CZipFileHeader& header, int& level);
+  void StartNewEntry(CZipFileHeader& header, int level);
+  void PatchLocalHeader(const CZipFileHeader& header);
+  void AbandonNewFile();
+
+  void CloseEntries(bool afterException);
+  void ReleaseAll();
+
+  CZipStorage m_storage;
+  CZipCentralDir m_centralDir;
+  bool m_bCaseSensitive;
+  int m_iFileOpened;
+  uint8_t m_iArchiveSystCompatib;
+  CZipAutoBuffer m_pszPassword;
+  std::unique_ptr<CZipCompressor> m_pCompressor;
+  uint16_t m_uCompressionMethod;
+  uint32_t m_iBufferSize;
 };
 
 #endif

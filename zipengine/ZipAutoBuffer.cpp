@@ -25,7 +25,6 @@ char* CZipAutoBuffer::Allocate(uint32_t size, bool keep) {
     kept = size < m_size ? size : m_size;
     memcpy(fresh, m_data, kept);
   }
-  memset(fresh + kept, 0, size - kept);
   Release();
   m_data = fresh;
   m_size = size;

@@ -15,7 +15,8 @@ class CZipAutoBuffer {
   ~CZipAutoBuffer() { Release(); }
 
   // Makes the buffer exactly `size` bytes; contents are kept up to the
-  // smaller size when `keep` is set, zero-filled otherwise. Size 0 releases.
+  // smaller size when `keep` is set and are undefined otherwise (every user
+  // fills what it reads). Size 0 releases.
   char* Allocate(uint32_t size, bool keep = false);
   void Release();
   // Replaces the contents with a copy of `count` bytes.

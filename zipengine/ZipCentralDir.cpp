@@ -58,6 +58,9 @@ const char* BaseName(const std::string& path) {
 
 }  // namespace
 
+const uint32_t CZipCentralDir::kDefaultIgnoredChecks;
+const uint16_t CZipCentralDir::kMaxEntries;
+
 CZipCentralDir::CZipCentralDir()
     : m_iIgnoredChecks(kDefaultIgnoredChecks), m_pOpenedFile(nullptr), m_pStorage(nullptr) {}
 
@@ -207,8 +210,8 @@ void CZipCentralDir::RemoveFromDisk() {
   }
 }
 
-void CZipCentralDir::Write() {
-  if (m_info.m_bInArchive) return;
+bool CZipCentralDir::Write() {
+  if (m_info.m_bInArchive) return false;
   uint64_t position = m_pStorage->SeekToEnd();
   if (position < m_pStorage->m_uBytesBeforeZip) m_pStorage->ThrowError(CZipException::internalError);
   uint64_t offset = position - m_pStorage->m_uBytesBeforeZip;
@@ -222,6 +225,7 @@ void CZipCentralDir::Write() {
   WriteEndRecord();
   m_pStorage->Flush();
   m_info.m_bInArchive = true;
+  return true;
 }
 
 void CZipCentralDir::WriteEndRecord() {

@@ -57,8 +57,8 @@ class CZipCentralDir {
   void Close();
 
   // Writes the directory and end record at the end of the file, unless the
-  // file still holds an unchanged one.
-  void Write();
+  // file still holds an unchanged one; true when it wrote.
+  bool Write();
   // Before the first change: truncates the old directory away so that the
   // file ends after the last entry's data.
   void RemoveFromDisk();

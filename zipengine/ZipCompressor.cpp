@@ -53,7 +53,7 @@ void CDeflateCompressor::InitDecompression(CZipFileHeader* file) {
   m_bDecompressionDone = false;
   m_bInflating = true;
   if (!IsDeflate()) return;  // stored data goes straight to the caller
-  m_pBuffer.Allocate(m_options.m_iBufferSize);
+  AllocateBuffer();
   memset(&m_stream, 0, sizeof m_stream);
   int result = inflateInit2(&m_stream, kRawWindowBits);
   CheckForError(result);
@@ -71,8 +71,9 @@ uint32_t CDeflateCompressor::DecompressStored(void* buffer, uint32_t count) {
   m_pStorage->Read(buffer, n);
   UpdateCrc(buffer, n);
   m_uComprLeft -= n;
-  // A stored entry claiming fewer bytes than it holds is caught by the CRC.
-  m_uUncomprLeft -= std::min(n, m_uUncomprLeft);
+  // Sizes that disagree make the count wrap on purpose: the entry then ends
+  // with bytes "left" and fails as damaged instead of passing.
+  m_uUncomprLeft -= n;
   return n;
 }
 
@@ -107,19 +108,21 @@ uint32_t CDeflateCompressor::DecompressDeflated(void* buffer, uint32_t count) {
     if (result == Z_NEED_DICT) ThrowError(CZipException::needDict);
     CheckForError(result);
   }
-  if (produced == 0 && count > 0) CheckStreamEnd(count);
+  if (produced == 0 && count > 0) CheckStreamEnd();
   return produced;
 }
 
-void CDeflateCompressor::CheckStreamEnd(uint32_t) {
+void CDeflateCompressor::CheckStreamEnd() {
   if (!m_options.m_bCheckLastBlock) return;
   if (inflate(&m_stream, Z_SYNC_FLUSH) != Z_STREAM_END) ThrowError(CZipException::badZipFile);
   m_bDecompressionDone = true;
 }
 
-void CDeflateCompressor::FinishDecompression(bool) {
-  EndStream();
-  m_pBuffer.Release();
+void CDeflateCompressor::FinishDecompression(bool) { EndStream(); }
+
+void CDeflateCompressor::AllocateBuffer() {
+  // Kept from entry to entry: testing a whole archive allocates it once.
+  if (m_pBuffer.GetSize() != m_options.m_iBufferSize) m_pBuffer.Allocate(m_options.m_iBufferSize);
 }
 
 // ---- writing -------------------------------------------------------------
@@ -131,7 +134,7 @@ void CDeflateCompressor::InitCompression(int level, CZipFileHeader* file) {
   m_uTotalIn = m_uTotalOut = 0;
   m_bInflating = false;
   if (!IsDeflate()) return;
-  m_pBuffer.Allocate(m_options.m_iBufferSize);
+  AllocateBuffer();
   memset(&m_stream, 0, sizeof m_stream);
   int result = deflateInit2(&m_stream, level, Z_DEFLATED, kRawWindowBits, kMemLevel,
                             Z_DEFAULT_STRATEGY);
@@ -179,7 +182,6 @@ void CDeflateCompressor::Compress(const void* buffer, uint32_t count) {
 void CDeflateCompressor::FinishCompression(bool afterException) {
   if (afterException) {
     EndStream();
-    m_pBuffer.Release();
     return;
   }
   if (IsDeflate()) {
@@ -188,11 +190,10 @@ void CDeflateCompressor::FinishCompression(bool afterException) {
       if (m_stream.avail_out == 0) FlushWindow();
       result = deflate(&m_stream, Z_FINISH);
     } while (result == Z_OK);
-    if (result != Z_STREAM_END) CheckForError(result);
+    if (result != Z_STREAM_END) ThrowError(CZipException::ZlibErrToZip(result));
     FlushWindow();
     m_bStreamOpen = false;
     CheckForError(deflateEnd(&m_stream));
-    m_pBuffer.Release();
   }
   m_pFile->m_uCrc32 = m_uCrc32;
   m_pFile->m_uComprSize = static_cast<uint32_t>(m_uTotalOut);

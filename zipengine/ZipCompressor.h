@@ -91,7 +91,8 @@ class CDeflateCompressor : public CBaseLibCompressor {
   bool IsDeflate() const { return m_pFile->m_uMethod == methodDeflate; }
   uint32_t DecompressStored(void* buffer, uint32_t count);
   uint32_t DecompressDeflated(void* buffer, uint32_t count);
-  void CheckStreamEnd(uint32_t count);
+  void CheckStreamEnd();
+  void AllocateBuffer();
   void RefillInput();
   void CountInput(uint32_t count);
   void FlushWindow();

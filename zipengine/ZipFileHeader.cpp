@@ -71,7 +71,11 @@ bool CZipFileHeader::IsDirectory() const {
   bool nameSaysDir = EndsWithSeparator(m_pszFileNameRaw);
   if (!IsSystemSupported(system)) return nameSaysDir;
   if (m_uComprSize == 0 && nameSaysDir) return true;
-  if (system == kUnix) return ((m_uExternalAttr >> 16) & 0xF000) == 0x4000;
+  return HasDirectoryAttributes();
+}
+
+bool CZipFileHeader::HasDirectoryAttributes() const {
+  if (GetSystemCompatibility() == kUnix) return ((m_uExternalAttr >> 16) & 0xF000) == 0x4000;
   return (m_uExternalAttr & 0x10) != 0;
 }
 

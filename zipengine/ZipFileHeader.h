@@ -49,6 +49,9 @@ class CZipFileHeader {
   const CZipAutoBuffer& GetRawFileName() const { return m_pszFileNameRaw; }
 
   bool IsDirectory() const;
+  // Whether the attributes alone say directory (templates of new entries,
+  // whose sizes are still 0).
+  bool HasDirectoryAttributes() const;
   int GetSystemCompatibility() const { return m_uVersionMadeBy >> 8; }
   void SetSystemCompatibility(int system);
   bool IsEncrypted() const { return (m_uFlag & 1) != 0; }

@@ -101,8 +101,9 @@ DWORD ShareMode(uint32_t openFlags) {
 }
 
 DWORD Disposition(uint32_t openFlags) {
-  bool truncate = !(openFlags & CZipFile::modeNoTruncate) && (openFlags & 3) != CZipFile::modeRead &&
-                  (openFlags & 3) != 3;
+  uint32_t access = openFlags & 3;
+  bool readOnly = access == CZipFile::modeRead || access == 3;
+  bool truncate = !(openFlags & CZipFile::modeNoTruncate) && !readOnly;
   if (openFlags & CZipFile::modeCreate) return truncate ? CREATE_ALWAYS : OPEN_ALWAYS;
   return truncate ? TRUNCATE_EXISTING : OPEN_EXISTING;
 }
@@ -172,7 +173,9 @@ uint64_t CZipFile::GetLength() const {
 // SetEndOfFile cuts at the file pointer; the pointer is put back afterwards,
 // as ftruncate never moves it.
 void CZipFile::SetLength(uint64_t length) {
-  if (length > static_cast<uint64_t>(INT64_MAX)) ThrowSystemError(ERROR_INVALID_PARAMETER, m_szFileName);
+  if (length > static_cast<uint64_t>(INT64_MAX)) {
+    ThrowSystemError(ERROR_INVALID_PARAMETER, m_szFileName);
+  }
   uint64_t old = GetPosition();
   Seek(static_cast<int64_t>(length), begin);
   if (!SetEndOfFile(Handle(m_hFile))) ThrowError();

@@ -5,6 +5,8 @@
 
 #include "ZipException.h"
 
+const uint32_t CZipMemFile::kMaxSize;
+
 CZipMemFile::CZipMemFile(uint32_t growBy)
     : m_nGrowBy(growBy), m_nPos(0), m_nBufSize(0), m_nDataSize(0), m_lpBuf(nullptr),
       m_bAutoDelete(true) {}

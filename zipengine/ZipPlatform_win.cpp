@@ -41,9 +41,7 @@ std::string GetSystemErrorDescription() {
       0, nullptr);
   std::string result = length > 0 && text != nullptr ? std::string(text, length) : "";
   if (text != nullptr) LocalFree(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
-    result.pop_back();
-  }
+  while (!result.empty() && strchr("\r\n ", result.back()) != nullptr) result.pop_back();
   // Describing an error must not change it: the same exception may be
   // described more than once.
   SetLastError(error);

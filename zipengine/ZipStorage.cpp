@@ -26,36 +26,35 @@ void CZipStorage::Open(const char* path, bool readOnly) {
 
 std::string CZipStorage::Close(bool afterException) {
   std::string path = m_szArchiveName;
-  bool wasOpen = !IsClosed();
-  // Reset first: whatever fails below, the storage counts as closed.
-  bool flush = wasOpen && !afterException && !IsReadOnly();
+  bool flush = !IsClosed() && !afterException && !IsReadOnly();
+  // Whatever fails below, the storage counts as closed afterwards.
   m_iState = 0;
   m_szArchiveName.clear();
   m_uBytesBeforeZip = 0;
   try {
     if (flush) Flush();
   } catch (...) {
-    m_uBytesInWriteBuffer = 0;
-    m_pWriteBuffer.Release();
-    try {
-      m_pFile->Close();
-    } catch (...) {
-      // The write error is the one worth reporting.
-    }
+    CloseQuietly();
     throw;
   }
-  m_uBytesInWriteBuffer = 0;
-  m_pWriteBuffer.Release();
   if (afterException) {
-    try {
-      m_pFile->Close();
-    } catch (...) {
-      // Already unwinding from the error that matters.
-    }
+    CloseQuietly();
   } else {
+    m_uBytesInWriteBuffer = 0;
+    m_pWriteBuffer.Release();
     m_pFile->Close();
   }
   return path;
+}
+
+void CZipStorage::CloseQuietly() {
+  m_uBytesInWriteBuffer = 0;
+  m_pWriteBuffer.Release();
+  try {
+    m_pFile->Close();
+  } catch (...) {
+    // Only called while another error is on its way to the caller.
+  }
 }
 
 void CZipStorage::ThrowError(int code) const { CZipException::Throw(code, m_szArchiveName.c_str()); }

@@ -53,6 +53,7 @@ class CZipStorage {
   void FlushFile();
 
   CZipAbstractFile& File() { return *m_pFile; }
+  const CZipAbstractFile& File() const { return *m_pFile; }
   const std::string& GetPath() const { return m_szArchiveName; }
   // Throws `code` with the archive path.
   [[noreturn]] void ThrowError(int code) const;
@@ -61,6 +62,8 @@ class CZipStorage {
   uint64_t m_uBytesBeforeZip;
 
  private:
+  void CloseQuietly();
+
   CZipFile m_internalFile;
   CZipAbstractFile* m_pFile;
   std::string m_szArchiveName;

@@ -15,6 +15,7 @@ import os
 import re
 import shlex
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -150,6 +151,58 @@ def file_bytes(path):
         return f.read()
 
 
+
+# ---- setups, settings files and applied archives ----------------------------------
+
+SETTINGS_HEADER = "# vrdskincfg (build %s) --- Skin configuration\n"
+
+
+def live_options(positions):
+    """make_skin.py options that make the given {item id: position} live."""
+    options = []
+    for item_id, pos in sorted(positions.items()):
+        options += ["--live", "%d=%d" % (item_id, pos)]
+    return options
+
+
+def settings_text(positions=None, build="10", skip=(), eol="\n"):
+    """A settings file as the export writes it: the header and one line per
+    item in table order (positions as for listing(); items in `skip` get no
+    line)."""
+    positions = positions or {}
+    lines = [SETTINGS_HEADER % build]
+    for item in skin.CATALOGUE:
+        if item.id not in skip:
+            value = item.values[positions.get(item.id, item.default)]
+            lines.append("%d,%d;\n" % (item.id, value.id))
+    return "".join(line.replace("\n", eol) for line in lines)
+
+
+def applied_entries(positions=None):
+    """{live entry: bytes} once the given positions are applied."""
+    return {live: skin.entry_bytes(alternative)
+            for _, live, alternative in skin.live_plan(positions)}
+
+
+def stray_files(folder):
+    """Hidden files in the folder: working copies left behind."""
+    return sorted(name for name in os.listdir(folder) if name.startswith("."))
+
+
+def without_stamps(data):
+    """Archive bytes with the modification time and date of every entry
+    zeroed in both headers: rewritten entries carry the time of the run."""
+    data = bytearray(data)
+    eocd = data.rfind(b"PK\x05\x06")
+    count, _, pos = struct.unpack_from("<HII", data, eocd + 10)
+    for _ in range(count):
+        nlen, xlen, clen = struct.unpack_from("<HHH", data, pos + 28)
+        local = struct.unpack_from("<I", data, pos + 42)[0]
+        data[pos + 12:pos + 16] = bytes(4)
+        data[local + 10:local + 14] = bytes(4)
+        pos += 46 + nlen + xlen + clen
+    return bytes(data)
+
 # ---- test case base --------------------------------------------------------------
 
 class TestCase(unittest.TestCase):
@@ -191,6 +244,28 @@ class TestCase(unittest.TestCase):
     def assert_unchanged(self, path, saved):
         """The archive is byte for byte the saved copy."""
         self.assertTrue(file_bytes(path) == saved, "%s was changed" % path)
+
+    def assert_untouched(self, path, saved):
+        """A declined or failed run: archive byte-identical, no working copy."""
+        self.assert_unchanged(path, saved)
+        self.assertEqual(stray_files(os.path.dirname(path)), [])
+
+    def assert_applied(self, path, positions, before):
+        """The archive after an apply: sound for unzip and zipfile, every live
+        entry rewritten (moved behind the other entries, in table order) with
+        the bytes of its chosen alternative, every other entry as `before`
+        ({name: bytes}, in archive order) had it, no working copy left."""
+        self.assert_archive_ok(path)
+        with zipfile.ZipFile(path) as zf:
+            self.assertIsNone(zf.testzip())
+        after = read_entries(path)
+        live = skin.live_entries()
+        self.assertEqual(list(after), [n for n in before if n not in live] + live)
+        expected = dict(before)
+        expected.update(applied_entries(positions))
+        for name, data in after.items():
+            self.assertTrue(data == expected[name], "%s holds the wrong bytes" % name)
+        self.assertEqual(stray_files(os.path.dirname(path)), [])
 
 
 def main():

@@ -1,8 +1,6 @@
 """Opening the skin archive: existence, integrity test of every entry, version
 entry and the check that every catalogue entry exists."""
 
-import unittest
-
 import harness
 from harness import ABORTED, MENU, TERMINATED, banner, native
 

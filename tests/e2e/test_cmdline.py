@@ -1,7 +1,5 @@
 """Command line, help text, argument errors and the end of standard input."""
 
-import unittest
-
 import harness
 from harness import ABORTED, MENU, RETURN_PROMPT, TERMINATED, banner
 

@@ -52,6 +52,13 @@ class WindowsProgramTest(harness.TestCase):
                         "Try 'vrdskincfgw --help' for more information.\n"
                         + ABORTED + RETURN_PROMPT, 1)
 
+    def test_argument_errors_read_as_on_linux(self):
+        # The C runtime's own getopt_long words this one differently.
+        self.assert_run(["--nowait=3"],
+                        'vrdskincfgw: unexpected argument ""\n'
+                        "Try 'vrdskincfgw --help' for more information.\n"
+                        + ABORTED + RETURN_PROMPT, 1)
+
     def test_banner_names_the_windows_program(self):
         self.make_skin()
         out, code = self.run_program(["--nowait"], stdin="6\n")

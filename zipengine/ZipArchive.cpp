@@ -1,0 +1,130 @@
+// The archive's life cycle: opening, lookups and closing. Reading entries is
+// in ZipArchiveRead.cpp, changing the archive in ZipArchiveUpdate.cpp.
+#include "ZipArchive.h"
+
+#include "ZipCompressor.h"
+#include "ZipPlatform.h"
+
+namespace {
+
+const uint16_t kDeflate = 8;
+const uint32_t kGeneralBufferSize = 65536;
+
+}  // namespace
+
+const uint16_t CZipArchive::kNotFound;
+
+CZipArchive::CZipArchive()
+    : m_bCaseSensitive(ZipPlatform::GetSystemCaseSensitivity()),
+      m_iFileOpened(openedNothing),
+      m_iArchiveSystCompatib(ZipPlatform::GetSystemID()),
+      m_uCompressionMethod(kDeflate),
+      m_iBufferSize(kGeneralBufferSize) {
+  m_centralDir.Init(&m_storage);
+}
+
+CZipArchive::~CZipArchive() {
+  // An owner that forgot Close still gets a readable archive; a destructor
+  // must not throw, and Close leaves the file closed whatever happens.
+  try {
+    Close(0, false);
+  } catch (...) {
+  }
+}
+
+void CZipArchive::ThrowError(int code) const { m_storage.ThrowError(code); }
+
+CZipCompressor& CZipArchive::Compressor() {
+  if (!m_pCompressor) m_pCompressor = CZipCompressor::CreateCompressor(kDeflate, &m_storage);
+  return *m_pCompressor;
+}
+
+bool CZipArchive::IsZipArchive(const char* path) {
+  CZipStorage storage;
+  storage.Open(path, true);
+  bool found = false;
+  try {
+    uint64_t offset;
+    found = CZipCentralDir::LocateEndRecord(storage, offset);
+  } catch (...) {
+    storage.Close(true);
+    throw;
+  }
+  storage.Close(true);
+  return found;
+}
+
+bool CZipArchive::Open(const char* path, int mode, uint64_t) {
+  if (!IsClosed()) return false;
+  if (path == nullptr || (mode != zipOpen && mode != zipOpenReadOnly)) return false;
+  m_storage.Open(path, mode == zipOpenReadOnly);
+  ResetArchive();
+  try {
+    m_centralDir.Read();
+  } catch (...) {
+    // Stays open with what was read, but nothing may ever be written to it.
+    m_storage.SetReadOnly();
+    throw;
+  }
+  TakeSystemCompatibility();
+  return true;
+}
+
+void CZipArchive::ResetArchive() {
+  m_pszPassword.Release();
+  m_iFileOpened = openedNothing;
+  m_centralDir.Init(&m_storage);
+  m_iArchiveSystCompatib = ZipPlatform::GetSystemID();
+}
+
+void CZipArchive::TakeSystemCompatibility() {
+  const CZipFileHeader* first = m_centralDir.GetHeader(0);
+  if (first != nullptr && CZipFileHeader::IsSystemSupported(first->GetSystemCompatibility())) {
+    m_iArchiveSystCompatib = static_cast<uint8_t>(first->GetSystemCompatibility());
+  }
+}
+
+bool CZipArchive::IsClosed(bool archive) const {
+  if (archive) return m_storage.IsClosed();
+  return m_storage.File().IsClosed();
+}
+
+uint16_t CZipArchive::GetCount() const { return IsClosed() ? 0 : m_centralDir.GetCount(); }
+
+CZipFileHeader* CZipArchive::GetFileInfo(uint16_t index) {
+  return IsClosed() ? nullptr : m_centralDir.GetHeader(index);
+}
+
+uint16_t CZipArchive::FindFile(const char* name, int caseMode, bool fileNameOnly) {
+  if (IsClosed() || name == nullptr) return kNotFound;
+  if (caseMode < zipCaseDefault || caseMode > zipCaseInsensitive) caseMode = zipCaseDefault;
+  return m_centralDir.FindFile(name, caseMode, fileNameOnly, m_bCaseSensitive);
+}
+
+std::string CZipArchive::Close(int afterException, bool) {
+  if (IsClosed()) return std::string();
+  bool writeDirectory = afterException == 0 && !m_storage.IsReadOnly();
+  try {
+    CloseEntries(afterException != 0);
+    if (writeDirectory && m_centralDir.Write()) m_storage.FlushFile();
+  } catch (...) {
+    ReleaseAll();
+    m_storage.Close(true);
+    throw;
+  }
+  ReleaseAll();
+  return m_storage.Close(afterException != 0);
+}
+
+void CZipArchive::CloseEntries(bool afterException) {
+  if (m_iFileOpened == openedExtract) CloseFile(nullptr, true);
+  if (m_iFileOpened == openedCompress) CloseNewFile(afterException);
+}
+
+void CZipArchive::ReleaseAll() {
+  if (m_iFileOpened == openedCompress) AbandonNewFile();
+  if (m_iFileOpened == openedExtract) ReleaseReading();
+  m_centralDir.Close();
+  m_pszPassword.Release();
+  m_pCompressor.reset();
+}

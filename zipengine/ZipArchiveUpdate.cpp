@@ -1,0 +1,285 @@
+// Changing an archive in place: removing entries (moving the data behind
+// them down), adding entries from any file, and the steps of a new entry.
+// Only Close writes the new central directory.
+#include <algorithm>
+#include <ctime>
+
+#include "ZipArchive.h"
+#include "ZipBytes.h"
+#include "ZipCompressor.h"
+#include "ZipPlatform.h"
+
+namespace {
+
+const uint16_t kVersion = 20;
+const uint16_t kVersionDirectory = 10;
+const int kSmartStoreSmall = 4;
+const uint64_t kSmallSize = 5;
+const uint32_t kMaxCopyBuffer = 16u * 1024 * 1024;
+const uint32_t kLocalCrcOffset = 14;
+const uint32_t kLocalHeaderSize = 30;
+
+// General-purpose flag bits 1 and 2 tell readers which deflate level made
+// the data.
+uint16_t FlagsForLevel(int level) {
+  switch (level) {
+    case 1: return 6;
+    case 2: return 4;
+    case 8: case 9: return 2;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+struct CZipArchive::RemovalItem {
+  CZipFileHeader* header;
+  uint64_t offset;  // the local header's offset before anything moved
+  bool remove;
+};
+
+bool CZipArchive::CanModify() const {
+  return !IsClosed() && !m_storage.IsReadOnly() && !m_storage.IsSegmented() &&
+         m_iFileOpened == openedNothing;
+}
+
+// ---- removing ------------------------------------------------------------
+
+bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
+  if (!CanModify() || GetCount() == 0 || index >= GetCount()) return false;
+  if (GetCount() == 1) return RemoveAllEntries();
+  BeginChange();
+  if (!removeData) {
+    m_centralDir.RemoveHeader(index);
+    return true;
+  }
+  // Index order is local header order, so only the entries from `index` on
+  // are touched.
+  std::vector<RemovalItem> items;
+  for (uint16_t i = index; i < GetCount(); i++) {
+    CZipFileHeader* header = m_centralDir.GetHeader(i);
+    items.push_back({header, header->m_uOffset, i == index});
+  }
+  RemoveCollected(items, DataEnd());
+  return true;
+}
+
+bool CZipArchive::RemoveAllEntries() {
+  // Only a self-extractor stub, if any, stays in front of the archive.
+  m_storage.SetLength(m_storage.m_uBytesBeforeZip);
+  m_centralDir.RemoveAllHeaders();
+  m_centralDir.m_info.m_bInArchive = false;
+  return true;
+}
+
+void CZipArchive::BeginChange() {
+  // Once changed, the layout is the engine's own; before, it is the file's.
+  if (m_centralDir.m_info.m_bInArchive) CheckEntryLayout(m_centralDir.m_info.m_uOffset);
+  m_centralDir.RemoveFromDisk();
+}
+
+void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
+  // Entries are moved and the file is cut on the belief that every entry
+  // lies whole between its local header and the next one, in index order,
+  // before the directory. A file that says otherwise (entries sharing data,
+  // a stray volume number reordering them) would lose data: refuse it
+  // before anything changes.
+  for (uint16_t i = 0; i < GetCount(); i++) {
+    const CZipFileHeader& h = *m_centralDir.GetHeader(i);
+    const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(i + 1));
+    uint64_t limit = next != nullptr ? next->m_uOffset : dataEnd;
+    uint64_t end = static_cast<uint64_t>(h.m_uOffset) + kLocalHeaderSize +
+                   h.GetRawFileName().GetSize() + h.m_uComprSize;
+    if (end > limit) ThrowError(CZipException::badZipFile);
+  }
+}
+
+uint64_t CZipArchive::DataEnd() {
+  uint64_t length = m_storage.GetLength();
+  return length > m_storage.m_uBytesBeforeZip ? length - m_storage.m_uBytesBeforeZip : 0;
+}
+
+void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd) {
+  CZipAutoBuffer buffer(m_iBufferSize);
+  uint64_t removed = 0;
+  bool runPending = false;
+  uint64_t runStart = 0;
+  uint16_t firstIndex = static_cast<uint16_t>(GetCount() - items.size());
+  uint16_t removedCount = 0;
+  for (size_t k = 0; k < items.size(); k++) {
+    uint64_t next = k + 1 < items.size() ? items[k + 1].offset : dataEnd;
+    if (items[k].remove) {
+      if (runPending) MoveRange(runStart, items[k].offset, removed, buffer);
+      runPending = false;
+      m_centralDir.RemoveHeader(static_cast<uint16_t>(firstIndex + k - removedCount));
+      removedCount++;
+      removed += next - items[k].offset;
+    } else {
+      if (!runPending) runStart = items[k].offset;
+      runPending = true;
+      items[k].header->m_uOffset = static_cast<uint32_t>(items[k].offset - removed);
+    }
+  }
+  if (runPending) MoveRange(runStart, dataEnd, removed, buffer);
+  if (removed > 0) m_storage.SetLength(m_storage.m_uBytesBeforeZip + dataEnd - removed);
+}
+
+void CZipArchive::MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer) {
+  if (by == 0) return;
+  m_storage.Flush();
+  CZipAbstractFile& file = m_storage.File();
+  uint64_t base = m_storage.m_uBytesBeforeZip;
+  uint64_t pos = from;
+  while (pos < to) {
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(to - pos, buffer.GetSize()));
+    file.Seek(static_cast<int64_t>(base + pos), CZipAbstractFile::begin);
+    uint32_t got = file.Read(buffer.GetBuffer(), n);
+    if (got == 0) break;
+    file.Seek(static_cast<int64_t>(base + pos - by), CZipAbstractFile::begin);
+    file.Write(buffer.GetBuffer(), got);
+    pos += got;
+  }
+  if (pos < to) ThrowError(CZipException::internalError);
+}
+
+// ---- adding --------------------------------------------------------------
+
+bool CZipArchive::AddNewFile(CZipAbstractFile& source, const char* nameInZip, int level,
+                             int smartness, uint32_t bufferSize) {
+  if (bufferSize == 0 || nameInZip == nullptr || !CanModify()) return false;
+  // Sources carry no attributes or times of their own here: a memory file
+  // has none, and disk sources are not added by this system.
+  CZipFileHeader templ;
+  templ.SetSystemCompatibility(m_iArchiveSystCompatib);
+  templ.m_uExternalAttr = ZipPlatform::GetDefaultAttributes(m_iArchiveSystCompatib, false);
+  templ.SetFileName(nameInZip);
+  templ.SetTime(time(nullptr));
+  source.SeekToBegin();
+  uint64_t length = source.GetLength();
+  if (length > UINT32_MAX) ThrowError(CZipException::tooBigSize);
+  // Deflating a few bytes only makes them longer.
+  if ((smartness & kSmartStoreSmall) && level != 0 && length < kSmallSize) level = 0;
+  if (m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
+  if (!OpenNewFile(templ, level, nullptr, kNotFound)) return false;
+  try {
+    CZipAutoBuffer buffer(std::min(bufferSize, kMaxCopyBuffer));
+    uint32_t got;
+    do {
+      got = source.Read(buffer.GetBuffer(), buffer.GetSize());
+      if (got > 0) WriteNewFile(buffer.GetBuffer(), got);
+    } while (got == buffer.GetSize());
+    CloseNewFile(false);
+  } catch (...) {
+    AbandonNewFile();
+    throw;
+  }
+  return true;
+}
+
+bool CZipArchive::OpenNewFile(CZipFileHeader& templ, int level, const char*,
+                              uint16_t replaceIndex) {
+  if (!CanModify() || GetCount() >= CZipCentralDir::kMaxEntries) return false;
+  // Replacing data in place is not supported: entries are always appended.
+  if (replaceIndex != kNotFound) return false;
+  CZipFileHeader header(templ);
+  PrepareNewHeader(header, level);
+  try {
+    StartNewEntry(header, level);
+  } catch (...) {
+    AbandonNewFile();
+    throw;
+  }
+  return true;
+}
+
+void CZipArchive::PrepareNewHeader(CZipFileHeader& h, int& level) {
+  if (!h.HasTime()) h.SetTime(time(nullptr));
+  const CZipAutoBuffer& raw = h.GetRawFileName();
+  std::string name(raw.GetBuffer() ? raw.GetBuffer() : "", raw.GetSize());
+  // Stored names use "/" on every platform.
+  std::replace(name.begin(), name.end(), '\\', '/');
+  bool directory = h.HasDirectoryAttributes();
+  if (directory && (name.empty() || name.back() != '/')) name += '/';
+  if (name.empty()) name = "file" + std::to_string(GetCount());
+  h.SetFileName(name.data(), static_cast<uint32_t>(name.size()));
+  if (level < -1 || level > 9) level = -1;
+  if (directory) level = 0;
+  bool deflate = m_uCompressionMethod == CZipCompressor::methodDeflate && level != 0;
+  h.m_uMethod = deflate ? CZipCompressor::methodDeflate : CZipCompressor::methodStore;
+  h.m_uVersionMadeBy = static_cast<uint16_t>((m_iArchiveSystCompatib << 8) | kVersion);
+  h.m_uVersionNeeded = directory ? kVersionDirectory : kVersion;
+  h.m_uFlag = FlagsForLevel(deflate ? level : 0);
+  h.m_uCrc32 = h.m_uComprSize = h.m_uUncomprSize = 0;
+  h.m_uVolumeStart = h.m_uInternalAttr = 0;
+  h.m_uEncryptionMethod = CZipFileHeader::kNoEncryption;
+  h.m_aCentralExtra.Release();
+  h.m_aLocalExtra.Release();
+}
+
+void CZipArchive::StartNewEntry(CZipFileHeader& header, int level) {
+  if (header.GetRawFileName().GetSize() > 0xFFFF) ThrowError(CZipException::tooLongData);
+  BeginChange();
+  uint64_t position = m_storage.SeekToEnd();
+  if (position < m_storage.m_uBytesBeforeZip) ThrowError(CZipException::internalError);
+  uint64_t offset = position - m_storage.m_uBytesBeforeZip;
+  if (offset > UINT32_MAX) ThrowError(CZipException::tooBigSize);
+  header.m_uOffset = static_cast<uint32_t>(offset);
+  CZipFileHeader* added = m_centralDir.AddHeader(header);
+  m_centralDir.m_pOpenedFile = added;
+  m_iFileOpened = openedCompress;
+  added->WriteLocal(m_storage);
+  Compressor().InitCompression(level, added);
+}
+
+bool CZipArchive::WriteNewFile(const void* buffer, uint32_t count) {
+  if (m_iFileOpened != openedCompress) return false;
+  if (count == 0) return true;
+  if (buffer == nullptr) return false;
+  m_pCompressor->Compress(buffer, count);
+  return true;
+}
+
+bool CZipArchive::CloseNewFile(bool afterException) {
+  if (m_iFileOpened != openedCompress) return false;
+  if (afterException) {
+    AbandonNewFile();
+    return true;
+  }
+  m_pCompressor->FinishCompression(false);
+  PatchLocalHeader(*m_centralDir.m_pOpenedFile);
+  m_storage.Flush();
+  m_centralDir.m_pOpenedFile = nullptr;
+  m_iFileOpened = openedNothing;
+  return true;
+}
+
+void CZipArchive::PatchLocalHeader(const CZipFileHeader& header) {
+  unsigned char fields[12];
+  ZipBytes::Put32(fields, header.m_uCrc32);
+  ZipBytes::Put32(fields + 4, header.m_uComprSize);
+  ZipBytes::Put32(fields + 8, header.m_uUncomprSize);
+  uint64_t back = m_storage.GetPosition();
+  m_storage.Seek(m_storage.m_uBytesBeforeZip + header.m_uOffset + kLocalCrcOffset);
+  m_storage.File().Write(fields, sizeof fields);
+  m_storage.Seek(back);
+}
+
+void CZipArchive::AbandonNewFile() {
+  if (m_iFileOpened != openedCompress) return;
+  // A half-written entry is dropped whole, so that Close can still write a
+  // directory that describes only complete entries.
+  CZipFileHeader* header = m_centralDir.m_pOpenedFile;
+  if (m_pCompressor) m_pCompressor->FinishCompression(true);
+  m_storage.DiscardBuffer();
+  m_centralDir.m_pOpenedFile = nullptr;
+  m_iFileOpened = openedNothing;
+  uint16_t last = static_cast<uint16_t>(m_centralDir.GetCount() - 1);
+  if (header == nullptr || m_centralDir.GetHeader(last) != header) return;
+  uint64_t start = m_storage.m_uBytesBeforeZip + header->m_uOffset;
+  m_centralDir.RemoveHeader(last);
+  try {
+    m_storage.SetLength(start);
+  } catch (...) {
+    // The error being handled is the one to report.
+  }
+}
