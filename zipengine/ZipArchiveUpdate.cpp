@@ -60,7 +60,11 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
     CZipFileHeader* header = m_centralDir.GetHeader(i);
     items.push_back({header, header->m_uOffset, i == index});
   }
-  RemoveCollected(items, DataEnd());
+  uint64_t dataEnd = DataEnd();
+  // Cheap next to the move, and keeps every range below non-negative even
+  // if the file changed behind our back.
+  CheckEntryLayout(dataEnd);
+  RemoveCollected(items, dataEnd);
   return true;
 }
 
@@ -94,6 +98,7 @@ void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
   }
 }
 
+// With the old directory cut away, the file ends where the entries end.
 uint64_t CZipArchive::DataEnd() {
   uint64_t length = m_storage.GetLength();
   return length > m_storage.m_uBytesBeforeZip ? length - m_storage.m_uBytesBeforeZip : 0;

@@ -21,10 +21,9 @@ const FuzzCase kCases[] = {
     {"EmptyInput", false, ""},
     {"EndRecordOnly", false, "504b0506 00000000 00000000 00000000 00000000 0000"},
     {"EndRecordOnlyUpdated", true, "01020000 504b0506 00000000 00000000 00000000 00000000 0000"},
-    // Junk before the first entry, and "first" claims volume 6: entries sort
-    // by (volume, offset), so removing "first" (index 1) takes everything
-    // behind it, "second" included. The update target once called that a
-    // failure; it now counts such archives as not sound.
+    // Junk before the first entry, and "first" claims volume 6, which sorts
+    // it after "second": removing "first" (index 1) would cut "second" off
+    // too. The engine must refuse the change or keep "second" intact.
     {"BogusVolumeReordersEntries", true,
      "2b4e4dcecf4b29482c2a0100504b01020000140000000800565e9c40a8008c940b00000009000000"
      "0500000000000600000000000000000000006669727302858007504b0304140000000800565e9c40"

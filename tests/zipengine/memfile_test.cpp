@@ -42,19 +42,6 @@ TEST(ZipMemFile, SetLengthMovesPositionOnlyWithinTheBuffer) {
   EXPECT_EQ(f.GetLength(), 100u);
 }
 
-TEST(ZipMemFile, ReadsWhatWasWrittenAndStopsAtTheEnd) {
-  CZipMemFile f(16);
-  f.Write("hello world", 11);
-  f.Seek(-5, CZipAbstractFile::end);
-  char out[16] = {};
-  EXPECT_EQ(f.Read(out, sizeof out), 5u);
-  EXPECT_STREQ(out, "world");
-  EXPECT_EQ(f.Read(out, sizeof out), 0u);
-  f.Seek(100, CZipAbstractFile::begin);  // past the data: grows, length stays
-  EXPECT_EQ(f.GetLength(), 11u);
-  EXPECT_EQ(f.Read(out, 1), 0u);
-}
-
 TEST(ZipMemFile, RefusesImpossiblePositionsAndSizes) {
   CZipMemFile f(1024);
   f.Write("abc", 3);
