@@ -38,6 +38,9 @@ for i, name in enumerate(sorted(os.listdir(src))):
         f.write(steer[i % len(steer)] + data)
 PY
 
+# The targets keep their scratch archive in TMPDIR; keep it in the build.
+export TMPDIR=$BUILD/tmp
+mkdir -p "$TMPDIR"
 status=0
 for target in zip_open_fuzzer zip_update_fuzzer; do
   seeds=$SEEDS/open

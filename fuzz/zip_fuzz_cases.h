@@ -143,10 +143,11 @@ inline std::string RunUpdateCase(const uint8_t* data, size_t size) {
     if (zip.GetCount() > 0 && removeSel % 4 != 0) {
       uint16_t index = static_cast<uint16_t>(removeSel % zip.GetCount());
       CZipFileHeader* header = zip.GetFileInfo(index);
-      // Replace, like the program; it never names entries "" or "dir/"
-      // (the engine would store those as "file<n>" or as a directory).
+      // Replace, like the program. Its names are plain: never "", "dir/" or
+      // with a NUL inside (stored as "file<n>", as a folder, or cut short).
       std::string old = header->GetFileName();
-      if ((nameSel & 0x80) && !old.empty() && old.back() != '/') name = old;
+      bool plain = !old.empty() && old.back() != '/' && old.find('\0') == std::string::npos;
+      if ((nameSel & 0x80) && plain) name = old;
       if (zip.RemoveFile(index, true)) --expected;
     }
   } catch (const CZipException&) {

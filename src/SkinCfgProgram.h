@@ -67,6 +67,7 @@ class SkinCfgProgram {
   bool MainMenu();
   bool RunImport();  // the unattended import of --import
   bool ApplyAndCommit(bool defaults);
+  bool ConfirmAndApply(const char* question, bool defaults, const char* success);
   bool MenuSetup();
   bool MenuShow();
   bool MenuReset();

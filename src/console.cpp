@@ -59,6 +59,7 @@ void SkinCfgProgram::PrintError(const char* unit, int line, const char* format, 
   PrintLocation(unit, line, "ERROR: ", "%s", text);
 }
 
+// Reports like PrintError; no operation uses it, it is kept for tracing.
 void SkinCfgProgram::PrintDebug(const char* unit, int line, const char* format, ...) {
   char text[kOutputSize];
   va_list args;

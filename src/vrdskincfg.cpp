@@ -89,6 +89,19 @@ bool SkinCfgProgram::ApplyAndCommit(bool defaults) {
   return CloseZip();
 }
 
+// The tail of the commands that change the skin: ask, then apply and commit.
+bool SkinCfgProgram::ConfirmAndApply(const char* question, bool defaults, const char* success) {
+  bool yes = false;
+  if (!AskYesNo(question, &yes)) return false;
+  if (!yes) {
+    PrintMessage("No changes made.\n");
+    return true;
+  }
+  if (!ApplyAndCommit(defaults)) return false;
+  PrintMessage("%s", success);
+  return true;
+}
+
 bool SkinCfgProgram::RunImport() {
   PrintMessage("\nImporting settings from file: %s\n", cfgfilename);
   if (!GetCurrentValues()) return false;
@@ -204,15 +217,7 @@ bool SkinCfgProgram::MainMenu() {
 bool SkinCfgProgram::MenuSetup() {
   if (!GetCurrentValues()) return false;
   if (!SelectSetup()) return false;
-  bool yes = false;
-  if (!AskYesNo("Apply settings, [y]es [n]o ? ", &yes)) return false;
-  if (!yes) {
-    PrintMessage("No changes made.\n");
-    return true;
-  }
-  if (!ApplyAndCommit(false)) return false;
-  PrintMessage("Successfully applied.\n");
-  return true;
+  return ConfirmAndApply("Apply settings, [y]es [n]o ? ", false, "Successfully applied.\n");
 }
 
 bool SkinCfgProgram::MenuShow() {
@@ -222,15 +227,8 @@ bool SkinCfgProgram::MenuShow() {
 }
 
 bool SkinCfgProgram::MenuReset() {
-  bool yes = false;
-  if (!AskYesNo("Reset to default setup, [y]es [n]o ? ", &yes)) return false;
-  if (!yes) {
-    PrintMessage("No changes made.\n");
-    return true;
-  }
-  if (!ApplyAndCommit(true)) return false;
-  PrintMessage("Reset successfully done.\n");
-  return true;
+  return ConfirmAndApply("Reset to default setup, [y]es [n]o ? ", true,
+                         "Reset successfully done.\n");
 }
 
 bool SkinCfgProgram::MenuImport() {
@@ -241,15 +239,7 @@ bool SkinCfgProgram::MenuImport() {
   PrintMessage("\n");
   ShowSetup(false);
   PrintMessage("\n");
-  bool yes = false;
-  if (!AskYesNo("Apply these settings, [y]es [n]o ? ", &yes)) return false;
-  if (!yes) {
-    PrintMessage("No changes made.\n");
-    return true;
-  }
-  if (!ApplyAndCommit(false)) return false;
-  PrintMessage("Successfully applied.\n");
-  return true;
+  return ConfirmAndApply("Apply these settings, [y]es [n]o ? ", false, "Successfully applied.\n");
 }
 
 bool SkinCfgProgram::MenuExport() {

@@ -1,16 +1,7 @@
 """Command line, help text, argument errors and the end of standard input."""
 
 import harness
-from harness import ABORTED, MENU, RETURN_PROMPT, TERMINATED, banner
-
-HELP = ("Usage: {prog} [--skin=<file>] [--ie=<file>] [--import] [--nowait] [--help]\n"
-        + "".join("  %-20s %s\n" % pair for pair in (
-            ("--skin=<file>", "skin zip-archive file"),
-            ("--ie=<file>", "import/export file"),
-            ("--import", "import setup, apply and exit"),
-            ("--nowait", "don't wait for a keypress on exit"),
-            ("--help", "print this help and exit"))))
-TRY_HELP = "Try '{prog} --help' for more information.\n"
+from harness import ABORTED, EOF, HELP, MENU, RETRY, RETURN_PROMPT, TERMINATED, banner
 
 
 class CommandLineTest(harness.TestCase):
@@ -31,73 +22,49 @@ class CommandLineTest(harness.TestCase):
             (["vrd.zip", "--nowait"], '{prog}: unexpected argument "vrd.zip"\n'),
             (["x", "y"], '{prog}: unexpected argument "x"\n{prog}: unexpected argument "y"\n'),
             (["--nowait", "--skin"], '{prog}: option "--skin" requires an argument\n'),
+            (["--nowait=3"], '{prog}: unexpected argument ""\n'),
+            # Only the Windows program takes a leading "/?" for the help.
+            (["--nowait", "/?"] if harness.WINDOWS else ["/?"],
+             '{prog}: unexpected argument "/?"\n'),
         ]
-        if not harness.WINDOWS:
-            cases.append((["/?"], '{prog}: unexpected argument "/?"\n'))
         for args, errors in cases:
             with self.subTest(args=args):
-                self.assert_run(args, errors + TRY_HELP + ABORTED + RETURN_PROMPT, 1)
+                self.assert_run(args, errors + "Try '{prog} --help' for more information.\n"
+                                + ABORTED + RETURN_PROMPT, 1)
 
-    def test_invalid_archive_names_are_refused_after_nowait_took_effect(self):
-        for name in (".zip", "x.zi", "archive.zip.bak", "dir/.zip", "a .zip", "a\\.zip",
-                     "A .ZIP", "zip"):
-            with self.subTest(name=name):
-                self.assert_run(["--nowait", "--skin=" + name],
-                                "ERROR: Invalid zip-archive filename: '%s'.\n" % name + ABORTED, 1)
+    def test_archive_names_and_lengths(self):
+        too_long = "ERROR: Filename too long (max. 255 characters): '%s'.\n"
+        cases = [("--skin=", name, "ERROR: Invalid zip-archive filename: '%s'.\n" % name)
+                 for name in (".zip", "x.zi", "archive.zip.bak", "dir/.zip", "a .zip", "a\\.zip",
+                              "A .ZIP", "zip")]
+        cases += [("--skin=", "a" * 252 + ".zip", too_long % ("a" * 252 + ".zip")),
+                  ("--ie=", "c" * 256, too_long % ("c" * 256)),
+                  ("--skin=", "a" * 251 + ".zip", banner("a" * 251 + ".zip")
+                   + harness.not_found("a" * 251 + ".zip"))]
+        for option, value, expected in cases:
+            with self.subTest(option=option, value=value[:8], length=len(value)):
+                self.assert_run(["--nowait", option + value], expected + ABORTED, 1)
 
     def test_accepted_archive_names_reach_the_menu(self):
-        for name in ("Skins.ZIP", "a.zip", "sub/My.Zip"):
+        for name in (None, "Skins.ZIP", "a.zip", "sub/My.Zip"):
             with self.subTest(name=name):
-                path = self.make_skin(name)
-                saved = harness.file_bytes(path)
-                self.assert_run(["--skin", name, "--nowait"], banner(name) + MENU + TERMINATED, 0,
-                                stdin="6\n")
-                self.assert_unchanged(path, saved)
+                self.make_skin(name or "vrd.zip")
+                args = ["--nowait"] + (["--skin", name] if name else [])
+                self.assert_run(args, banner(name) + MENU + TERMINATED, 0, stdin="6\n")
+                self.assert_untouched()
 
-    def test_default_archive_prints_no_skin_file_line(self):
+    def test_end_of_input(self):
         self.make_skin()
-        self.assert_run(["--nowait"], banner() + MENU + TERMINATED, 0, stdin="6\n")
-
-    def test_values_longer_than_a_path_are_refused(self):
-        name = "a" * 252 + ".zip"  # 256 characters
-        for args in (["--nowait", "--skin=" + name], ["--nowait", "--ie=" + "c" * 256],
-                     ["--nowait", "--skin=" + "b" * 300]):
-            value = args[1].split("=", 1)[1]
-            with self.subTest(length=len(value), option=args[1][:5]):
-                self.assert_run(args, "ERROR: Filename too long (max. 255 characters): '%s'.\n"
-                                % value + ABORTED, 1)
-
-    def test_a_path_of_255_characters_is_used(self):
-        name = "a" * 251 + ".zip"
-        self.assert_run(["--nowait", "--skin=" + name],
-                        banner(name)
-                        + "ERROR: File not found: %s\n" % name
-                        + "This program must be started from the folder where the %s file is in.\n"
-                        % name + "Also check file permissions of %s\n" % name + ABORTED, 1)
-
-
-class EndOfInputTest(harness.TestCase):
-
-    def setUp(self):
-        super().setUp()
-        self.make_skin()
-
-    def test_end_of_input_at_the_final_prompt_is_no_error(self):
-        for stdin in ("6\n", "6\n\n", "6\nanything\n"):
-            with self.subTest(stdin=stdin):
-                self.assert_run([], banner() + MENU + TERMINATED + RETURN_PROMPT, 0, stdin=stdin)
-
-    def test_end_of_input_at_the_menu_fails(self):
-        eof = "ERROR: Unexpected end of input.\n" + ABORTED
-        retry = "Invalid input, try again: "
-        cases = [
-            (["--nowait"], "", MENU + eof),
-            ([], "", MENU + eof + RETURN_PROMPT),
-            (["--nowait"], "0\n7\ny\n\n", MENU + retry * 4 + eof),
+        cases = [  # At the final prompt it is no error; at the menu it is.
+            ([], "6\n", TERMINATED + RETURN_PROMPT, 0),
+            ([], "6\nanything\n", TERMINATED + RETURN_PROMPT, 0),
+            (["--nowait"], "", EOF + ABORTED, 1),
+            ([], "", EOF + ABORTED + RETURN_PROMPT, 1),
+            (["--nowait"], "0\n7\ny\n\n", RETRY * 4 + EOF + ABORTED, 1),
         ]
-        for args, stdin, expected in cases:
+        for args, stdin, expected, status in cases:
             with self.subTest(args=args, stdin=stdin):
-                self.assert_run(args, banner() + expected, 1, stdin=stdin)
+                self.assert_run(args, banner() + MENU + expected, status, stdin=stdin)
 
 
 if __name__ == "__main__":
