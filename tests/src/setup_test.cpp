@@ -8,6 +8,7 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../zipengine/test_util.h"
@@ -15,22 +16,11 @@
 
 namespace {
 
-struct ExpectedItem {
-  int id;
-  const char* name;
-  const char* file[3];
-  int defaultval;
-};
-
+struct Item { int id; const char* name; const char* file[3]; int defaultval; };
 // One row per alternative, in its item's order; entries lie in skinconfig/data/.
-struct ExpectedValue {
-  int itemid, id;
-  const char* label;
-  const char* file[3];
-  int variant = -1, slotsize = -1;
-};
+struct Value { int item, id; const char* label; const char* file[3]; int variant = -1, slot = -1; };
 
-const ExpectedItem kItems[] = {
+const Item kItems[] = {
     {1, "Chat", {"chat.xml"}, 0},
     {2, "Inventory slots", {"money.xml"}, 0},
     {3, "Trade/give window", {"exchange.xml", "gui/accepted_back.png"}, 0},
@@ -54,7 +44,7 @@ const ExpectedItem kItems[] = {
     {21, "Loot window", {"loot.xml"}, 1},
 };
 
-const ExpectedValue kValues[] = {
+const Value kValues[] = {
     {1, 5, "Vertical buttons", {"chat.xml.vertical.fontsize9"}},
     {1, 6, "Horizontal buttons", {"chat.xml.horizontal.fontsize9"}},
     {2, 1, "Small", {"money.xml.size42slot"}, -1, 42},
@@ -98,7 +88,8 @@ const ExpectedValue kValues[] = {
     {15, 5, "Standard font, bigger", {"craft.xml.liberationsans.fontsize10"}},
     {16, 2, "Simple, always use Study notes", {"readbook.xml.study.auto", "bookwriting.xml"}},
     {16, 1, "Simple", {"readbook.xml.study.button", "bookwriting.xml"}},
-    {16, 4, "Elves, always use Study notes", {"readbook.xml.elves.study.auto", "bookwriting.xml.elves"}},
+    {16, 4, "Elves, always use Study notes",
+     {"readbook.xml.elves.study.auto", "bookwriting.xml.elves"}},
     {16, 3, "Elves", {"readbook.xml.elves.study.button", "bookwriting.xml.elves"}},
     {17, 1, "Standard with bars", {"shortcutwindow.xml.standard.bars"}},
     {17, 10, "For narrow windows, no bars", {"shortcutwindow.xml.vertical"}},
@@ -137,25 +128,25 @@ TEST_F(SetupTest, CatalogueMatchesTheSkinLayout) {
   ASSERT_TRUE(program.InitSetupItems());
   ASSERT_EQ(std::size(kItems), static_cast<size_t>(VRDSKINCFG_NUMITEMS));
   ASSERT_EQ(std::size(kValues), 54u);
-  const ExpectedValue* want = std::begin(kValues);
+  const Value* want = std::begin(kValues);
   for (size_t i = 0; i < std::size(kItems); ++i) {
+    const Item& expect = kItems[i];
     const SetupItemInfo& got = program.items[i];
-    SCOPED_TRACE(kItems[i].name);
-    EXPECT_EQ(got.id, kItems[i].id);
-    EXPECT_STREQ(got.name, kItems[i].name);
-    EXPECT_EQ(got.defaultval, kItems[i].defaultval);
-    EXPECT_EQ(got.numfiles, std::count_if(std::begin(kItems[i].file), std::end(kItems[i].file),
-                                          [](const char* f) { return f != nullptr; }));
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(got.file[j], Entry("", kItems[i].file[j]));
+    SCOPED_TRACE(expect.name);
+    EXPECT_EQ(got.id, expect.id);
+    EXPECT_STREQ(got.name, expect.name);
+    EXPECT_EQ(got.defaultval, expect.defaultval);
+    EXPECT_EQ(got.numfiles, 3 - std::count(expect.file, expect.file + 3, nullptr));
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(got.file[j], Entry("", expect.file[j]));
     int n = 0;
-    for (; want != std::end(kValues) && want->itemid == got.id; ++want, ++n) {
+    for (; want != std::end(kValues) && want->item == got.id; ++want, ++n) {
       const SetupValueInfo& value = got.value[n];
       SCOPED_TRACE(want->label);
       EXPECT_EQ(value.id, want->id);
       EXPECT_STREQ(value.name, want->label);
       for (int j = 0; j < 3; ++j) EXPECT_EQ(value.file[j], Entry("skinconfig/data/", want->file[j]));
       EXPECT_EQ(value.variant, want->variant);
-      EXPECT_EQ(value.slotsize, want->slotsize);
+      EXPECT_EQ(value.slotsize, want->slot);
     }
     EXPECT_EQ(got.numvalues, n);
   }
@@ -177,19 +168,18 @@ TEST_F(SetupTest, RegistrationLimits) {
   const std::string kValueLength =
       "ERROR: [setup:N] SetupItemValue(): Increase VRDSKINCFG_MAXSTRINGLENGTH !\n";
   for (int field = 0; field < 4; ++field) {
-    for (int length : {80, 81}) {
+    for (size_t length : {80, 81}) {
       const std::string text(length, 'x');
       std::vector<const char*> a = {"name", "file1", "file2", "file3"};
       a[field] = text.c_str();
       const bool fits = length == 80;
-      SCOPED_TRACE("field " + std::to_string(field) + " length " + std::to_string(length));
       EXPECT_EQ(Output([&] {
                   EXPECT_EQ(program.SetupItem(&item, 1, a[0], a[1], a[2], a[3]), fits);
                   EXPECT_EQ(program.SetupItemValue(&item, 0, 1, a[0], a[1], a[2], a[3]), fits);
                 }),
-                fits ? "" : kItemLength + kValueLength);
+                fits ? "" : kItemLength + kValueLength) << "field " << field << " length " << length;
       const char* stored = field ? item.value[0].file[field - 1] : item.value[0].name;
-      if (fits) { EXPECT_EQ(stored, text); }
+      EXPECT_EQ(stored == text, fits) << "field " << field;  // stored exactly when it fits
     }
   }
 

@@ -1,13 +1,14 @@
-// Small helpers shared by the engine tests: a scoped temporary folder, whole
-// file reads and writes, running external tools, and the fixture archives
-// that tools/zipfixtures.py makes with other ZIP writers. POSIX only, like
-// the test build itself.
+// Small helpers shared by the tests: a scoped temporary folder, whole file
+// reads and writes, running external tools (tools/zipfixtures.py among
+// them), and extracting or adding entries the way the program does. POSIX
+// only, like the test build itself.
 #ifndef TESTS_ZIPENGINE_TEST_UTIL_H
 #define TESTS_ZIPENGINE_TEST_UTIL_H
 
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -75,80 +76,61 @@ inline std::string ShellQuote(const std::string& s) {
 inline int RunCommand(const std::vector<std::string>& argv, std::string* output = nullptr) {
   std::string cmd;
   for (const std::string& a : argv) cmd += ShellQuote(a) + " ";
-  cmd += "2>&1 </dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
+  FILE* p = popen((cmd + "2>&1 </dev/null").c_str(), "r");
   if (p == nullptr) return -1;
   std::string text;
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
   int status = pclose(p);
   if (output != nullptr) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline bool ToolAvailable(const std::string& tool) {
-  return RunCommand({"sh", "-c", "command -v " + ShellQuote(tool)}) == 0;
-}
-
 inline std::string SourceDir() { return VRD_SOURCE_DIR; }
 inline std::string Python() { return VRD_PYTHON; }
 
-// The archives of tools/zipfixtures.py, made once per script version and
-// shared by every test process (ctest runs each test on its own).
-struct FixtureSet {
-  fs::path dir;
-  std::vector<std::string> files;                  // file entry names
-  std::vector<std::string> dirs;                   // directory entry names
-  std::map<std::string, std::string> archives;     // writer -> zip path
-  std::map<std::string, std::string> skipped;      // writer -> reason
-
-  std::string Content(const std::string& name) const {
-    return ReadFileBytes(dir / "content" / name);
-  }
-};
-
-inline FixtureSet LoadFixtures(bool small = false) {
+// Runs "tools/zipfixtures.py CMD ARGS... OUT" and returns OUT, a temp folder
+// named after the script's text: the script leaves a finished OUT alone, so
+// all test processes (ctest runs each test on its own) share one result.
+inline fs::path ZipFixtures(const std::string& cmd, std::vector<std::string> args) {
   const std::string script = SourceDir() + "/tools/zipfixtures.py";
-  size_t key = std::hash<std::string>()(ReadFileBytes(script));
   std::ostringstream name;
-  name << "vrd-zipfixtures-" << (small ? "small-" : "") << std::hex << key;
-  FixtureSet set;
-  set.dir = fs::temp_directory_path() / name.str();
-  std::vector<std::string> argv = {Python(), script, "gen", set.dir.string()};
-  if (small) argv.push_back("--small");
-  std::string out;
-  if (RunCommand(argv, &out) != 0) throw std::runtime_error("zipfixtures.py failed:\n" + out);
+  name << "vrd-zip" << cmd << "-" << std::hex << std::hash<std::string>()(ReadFileBytes(script));
+  fs::path out = fs::temp_directory_path() / name.str();
+  args.insert(args.begin(), {Python(), script, cmd});
+  args.push_back(out.string());
+  std::string log;
+  if (RunCommand(args, &log) != 0) throw std::runtime_error("zipfixtures.py failed:\n" + log);
+  return out;
+}
 
-  std::istringstream manifest(ReadFileBytes(set.dir / "manifest.txt"));
-  std::string line;
-  while (std::getline(manifest, line)) {
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    std::string field;
-    while (std::getline(fields, field, '\t')) f.push_back(field);
-    if (f.size() == 2 && f[0] == "file") set.files.push_back(f[1]);
-    if (f.size() == 2 && f[0] == "dir") set.dirs.push_back(f[1]);
-    if (f.size() == 3 && f[0] == "archive") set.archives[f[1]] = (set.dir / f[2]).string();
-    if (f.size() == 3 && f[0] == "skipped") set.skipped[f[1]] = f[2];
+// The bytes spelt by the hex digits in text; anything else is skipped.
+inline std::string FromHex(const std::string& text) {
+  std::string digits, bytes;
+  for (char c : text) {
+    if (isxdigit(static_cast<unsigned char>(c))) digits += c;
   }
-  return set;
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
 }
 
 // Extracts an entry the way the program does (memory file sized to the
 // header, detached and freed afterwards). Returns ExtractFile's result.
-inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes) {
+// Claimed sizes over presizeLimit are not allocated up front (damaged
+// archives claim up to 4 GiB).
+inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes,
+                         uint32_t presizeLimit = UINT32_MAX) {
   CZipFileHeader* header = zip.GetFileInfo(index);
   if (header == nullptr) return false;
   CZipMemFile mem(1024);
-  mem.SetLength(header->m_uUncomprSize);
+  if (header->m_uUncomprSize <= presizeLimit) mem.SetLength(header->m_uUncomprSize);
   mem.SeekToBegin();
   bool ok = zip.ExtractFile(index, mem, true, 65536);
   size_t length = static_cast<size_t>(mem.GetLength());
   void* block = mem.Detach();
-  if (bytes != nullptr) {
-    bytes->assign(block != nullptr ? static_cast<const char*>(block) : "", block ? length : 0);
-  }
+  if (bytes != nullptr) bytes->assign(block ? static_cast<const char*>(block) : "", block ? length : 0);
   free(block);
   return ok;
 }
