@@ -146,9 +146,9 @@ TEST_F(FileTest, EveryOperationRefusesAClosedArchive) {
       {"CopyFile", [&] { return prog.CopyFile("text", "small1"); }},
       {"ReadVersionFile", [&] { const char* version; return prog.ReadVersionFile(&version); }},
   };
-  for (const auto& [name, op] : ops) {
-    EXPECT_EQ(Output([&] { EXPECT_FALSE(op()); }),
-              "ERROR: [file:N] " + name + "(): The archive is closed: " + zip + "\n");
+  for (const auto& op : ops) {
+    EXPECT_EQ(Output([&] { EXPECT_FALSE(op.second()); }),
+              "ERROR: [file:N] " + op.first + "(): The archive is closed: " + zip + "\n");
   }
 }
 

@@ -79,7 +79,8 @@ TEST_P(CorpusTest, OpensOrRefusesCleanly) {
   std::map<std::string, Reference> ref = PythonReference(GetParam());
   std::string path = (CorpusDir() / GetParam()).string();
   CZipArchive zip;
-  std::string opened = Outcome([&] { return zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly); }, "");
+  std::string opened =
+      Outcome([&] { return zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly); }, "");
   EXPECT_NE(opened, "f") << "a refusal throws";
   std::string summary = opened.empty() ? "" : "open " + opened;
   for (uint16_t i = 0; opened.empty() && i < zip.GetCount(); ++i) {
@@ -91,7 +92,7 @@ TEST_P(CorpusTest, OpensOrRefusesCleanly) {
     summary += " " + tested + "/" + extracted;
     const Reference& py = ref[name];  // no status when Python does not list it
     EXPECT_FALSE(py.status == "crc" && (tested == "T" || extracted == "E")) << "Python: bad CRC";
-    EXPECT_TRUE(py.status != "ok" || extracted != "E" || bytes == py.bytes) << "Python reads other bytes";
+    EXPECT_TRUE(py.status != "ok" || extracted != "E" || bytes == py.bytes) << "not Python's bytes";
   }
   zip.Close();  // a failed open still leaves the archive to be closed
   auto known = kKnownOutcomes.find(GetParam());

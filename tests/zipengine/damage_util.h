@@ -14,33 +14,26 @@
 
 namespace ziptest {
 
-// Runs a Python script with `path`, `args` (further arguments), `zipfile`
-// and `zlib` defined; returns its output, throws when it fails.
+// Runs a Python script with `path`, `args`, `zipfile` and `zlib` defined.
 inline std::string Py(const std::string& path, const std::string& body,
-                      const std::vector<std::string>& args = {}) {
-  std::vector<std::string> argv = {
-      Python(), "-c", "import sys, zipfile, zlib\npath = sys.argv[1]\nargs = sys.argv[2:]\n" + body, path};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::string text;
-  if (RunCommand(argv, &text) != 0) throw std::runtime_error("python failed:\n" + text);
+                      std::vector<std::string> args = {}) {
+  std::string text, head = "import sys, zipfile, zlib\npath = sys.argv[1]\nargs = sys.argv[2:]\n";
+  args.insert(args.begin(), {Python(), "-c", head + body, path});
+  if (RunCommand(args, &text) != 0) throw std::runtime_error("python failed:\n" + text);
   return text;
 }
 
 // `method` is zipfile's compress_type: 0 stored, 8 deflated.
-struct Entry {
-  std::string name, data;
-  int method;
-};
+struct Entry { std::string name, data; int method; };
 
-// zipfile writes these entries in this order; names ending in "/" become
-// directory entries.
+// zipfile writes these entries in order; a name ending in "/" is a folder.
 inline void PyZipEntries(const ScopedTempDir& dir, const std::string& path,
                          const std::vector<Entry>& entries) {
   std::vector<std::string> args;
-  for (size_t i = 0; i < entries.size(); i++) {
-    std::string src = dir.Sub("src-" + std::to_string(i));
-    WriteFileBytes(src, entries[i].data);
-    args.insert(args.end(), {entries[i].name, src, std::to_string(entries[i].method)});
+  for (const Entry& e : entries) {
+    std::string src = dir.Sub("src-" + std::to_string(args.size()));
+    WriteFileBytes(src, e.data);
+    args.insert(args.end(), {e.name, src, std::to_string(e.method)});
   }
   Py(path,
      "with zipfile.ZipFile(path, 'w') as z:\n"
@@ -52,9 +45,8 @@ inline void PyZipEntries(const ScopedTempDir& dir, const std::string& path,
      args);
 }
 
-// zipfile (after its own testzip) must read exactly `expected`, methods
-// included, and unzip -t must pass; it only warns (status 1) about an empty
-// archive or a stub in front, so `mayWarn` lets those through.
+// zipfile (after its testzip) must read exactly `expected`, and unzip -t pass;
+// unzip only warns (status 1, `mayWarn`) about an empty archive or a stub.
 inline void ExpectOthersRead(const std::string& path, const std::vector<Entry>& expected,
                              bool mayWarn = false) {
   std::string listing, out;
@@ -63,24 +55,18 @@ inline void ExpectOthersRead(const std::string& path, const std::vector<Entry>& 
     listing += e.name + " " + std::to_string(e.data.size()) + " " + std::to_string(crc) + " " +
                std::to_string(e.method) + "\n";
   }
-  EXPECT_EQ(Py(path, "z = zipfile.ZipFile(path)\nprint(z.testzip() or '', end='')\n"
-                     "for i in z.infolist(): d = z.read(i); print(i.filename, len(d), zlib.crc32(d), i.compress_type)\n"),
+  EXPECT_EQ(Py(path, "z = zipfile.ZipFile(path)\nprint(z.testzip() or '', end='')\nfor i in z.infolist():\n"
+                     "    print(i.filename, i.file_size, zlib.crc32(z.read(i)), i.compress_type)\n"),
             listing);
   int rc = RunCommand({"unzip", "-tqq", path}, &out);
   EXPECT_TRUE(rc == 0 || (mayWarn && rc == 1)) << out;
 }
 
-inline std::string RandomBytes(size_t size, uint32_t seed) {
+// Seeded bytes of any value, or (text) of eight letters, which deflate well.
+inline std::string RandomBytes(size_t size, uint32_t seed, bool text = false) {
   std::mt19937 rng(seed);
   std::string s(size, '\0');
-  for (char& c : s) c = static_cast<char>(rng() & 0xFF);
-  return s;
-}
-
-inline std::string TextBytes(size_t size) {
-  std::string s;
-  while (s.size() < size) s += "<item id=\"" + std::to_string(s.size() % 977) + "\">skin</item>\n";
-  s.resize(size);
+  for (char& c : s) c = static_cast<char>(text ? 'a' + rng() % 8 : rng() & 0xFF);
   return s;
 }
 
@@ -90,13 +76,11 @@ inline uint32_t Get32(const std::string& b, size_t at) {
   return v;
 }
 
-// Stores `v` little-endian in `bytes` bytes at `at`.
 inline void Put(std::string& b, size_t at, uint32_t v, int bytes = 4) {
   for (int i = 0; i < bytes; i++) b.at(at + i) = static_cast<char>(v >> (8 * i));
 }
 
-// Offset of the n-th (0-based) record with this signature ("PK\1\2",
-// "PK\3\4"), or of the last end record for "PK\5\6".
+// Offset of the n-th (0-based) record with this signature; for the end record, the last one.
 inline size_t Find(const std::string& b, const char* sig, int n = 0) {
   size_t at = std::string(sig) == "PK\5\6" ? b.rfind(sig) : b.find(sig);
   while (n-- > 0 && at != std::string::npos) at = b.find(sig, at + 1);
@@ -108,7 +92,7 @@ inline size_t Find(const std::string& b, const char* sig, int n = 0) {
 enum {
   kLocalMethod = 8, kLocalCrc = 14, kLocalCompr = 18, kLocalUncompr = 22,
   kCentralMethod = 10, kCentralCrc = 16, kCentralCompr = 20, kCentralUncompr = 24,
-  kCentralOffset = 42, kEndEntriesHere = 8, kEndEntries = 10, kEndSize = 12, kEndOffset = 16
+  kCentralOffset = 42, kEndEntriesHere = 8, kEndSize = 12, kEndOffset = 16
 };
 
 // The exception code of running `f`, or -1 when it did not throw.
@@ -121,10 +105,7 @@ int CodeOf(F f) {
 // A temporary folder holding the archive under test at `path_`.
 class ArchiveTest : public ::testing::Test {
  protected:
-  void Make(const std::vector<Entry>& entries) {
-    entries_ = entries;
-    PyZipEntries(dir_, path_, entries_);
-  }
+  void Make(const std::vector<Entry>& entries) { PyZipEntries(dir_, path_, entries_ = entries); }
 
   ScopedTempDir dir_;
   std::string path_ = dir_.Sub("a.zip");

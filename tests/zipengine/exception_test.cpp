@@ -22,7 +22,7 @@ TEST(ZipException, DescriptionFollowsCodeAndCurrentErrno) {
       {201, 2, "Damaged or not a zip file."},
   };
   for (const auto& c : cases) {
-    errno = 5;
+    errno = 5;  // captured here, while descriptions read errno anew
     CZipException e(c.cause, "archive.zip");
     errno = c.errnoNow;
     EXPECT_EQ(e.GetErrorDescription(), c.expected) << c.cause << ", errno " << c.errnoNow;
@@ -41,10 +41,8 @@ TEST(ZipException, ZlibResultsMapToEngineCodes) {
 TEST(ZipException, GetErrorMessageTruncatesAndRefusesEmptyBuffers) {
   CZipException e(202);
   char buffer[8];
-  EXPECT_FALSE(e.GetErrorMessage(nullptr, 10));
-  EXPECT_FALSE(e.GetErrorMessage(buffer, 0));
-  ASSERT_TRUE(e.GetErrorMessage(buffer, sizeof buffer));
-  EXPECT_STREQ(buffer, "Crc is ");
+  EXPECT_FALSE(e.GetErrorMessage(nullptr, 10) || e.GetErrorMessage(buffer, 0));
+  EXPECT_TRUE(e.GetErrorMessage(buffer, sizeof buffer) && std::string(buffer) == "Crc is ") << buffer;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Opening archives: finding the end record, reading the central directory,
-// and lookups; each damaged variant must fail with its one exact code and
-// must never be written to afterwards.
+// Opening archives and lookups; each damaged variant must fail with its one
+// exact code and must never be written to afterwards.
 #include <chrono>
 #include <string>
 
@@ -15,35 +14,27 @@ using namespace ziptest;
 
 class OpenTest : public ArchiveTest {
  protected:
-  // Two deflated entries, a stored one, and a name with a backslash.
+  // Two deflated entries and a stored one whose name has a backslash.
   std::string MakeArchive() {
-    Py(path_,
-       "with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:\n"
-       "    z.writestr('chat.xml', b'<chat/>' * 50)\n"
-       "    z.writestr('gui\\\\pointer_normal.png', b'png' * 10)\n"
-       "    z.writestr(zipfile.ZipInfo('skinconfig/ver'), b'10')\n");
+    Make({{"chat.xml", RandomBytes(350, 13, true), 8}, {"gui\\pointer_normal.png", "png", 0},
+          {"skinconfig/ver", "10", 8}});
     return ReadFileBytes(path_);
   }
 
-  static std::string EndRecord(uint16_t entries, uint32_t size, uint32_t offset) {
-    std::string r("PK\5\6", 4);
-    r.resize(22, '\0');
-    Put(r, kEndEntriesHere, entries, 2);
-    Put(r, kEndEntries, entries, 2);
-    Put(r, kEndSize, size);
-    Put(r, kEndOffset, offset);
+  // The end record of an archive without a directory that claims `entries`.
+  static std::string EndRecord(uint16_t entries) {
+    std::string r = std::string("PK\5\6", 4) + std::string(18, '\0');
+    Put(r, kEndEntriesHere, entries * 0x10001u);  // both counts
     return r;
   }
 };
 
 TEST_F(OpenTest, EmptyArchiveHasNoEntries) {
-  WriteFileBytes(path_, EndRecord(0, 0, 0));
-  EXPECT_TRUE(CZipArchive::IsZipArchive(path_.c_str()));
+  WriteFileBytes(path_, EndRecord(0));
   CZipArchive zip;
+  EXPECT_TRUE(CZipArchive::IsZipArchive(path_.c_str()));
   ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
   EXPECT_EQ(zip.GetCount(), 0);
-  EXPECT_EQ(zip.FindFile("chat.xml"), CZipArchive::kNotFound);
-  EXPECT_EQ(zip.GetFileInfo(0), nullptr);
   EXPECT_EQ(zip.Close(), path_);
   EXPECT_EQ(zip.Close(), "");
 }
@@ -58,17 +49,17 @@ TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
   badSignature[Find(good, "PK\1\2", 2) + 3] = 9;
   Put(pastEnd, end + kEndOffset, Get32(good, end + kEndOffset) + 1);
   Put(noSize, end + kEndSize, 0);
-  Put(huge, end + kEndEntriesHere, 0xFFFEFFFE);  // both counts
+  Put(huge, end + kEndEntriesHere, 0xFFFEFFFE);
   const struct { const char* what; std::string bytes; int code; } cases[] = {
-      {"one entry, directory size 0", EndRecord(1, 0, 0), 201},
+      {"one entry, directory size 0", EndRecord(1), 201},
       {"two records at one local offset", dupOffset, 201},
       {"central signature", badSignature, 201},
       {"directory past the end record", pastEnd, 201},
       {"entries without directory size", noSize, 201},
       {"huge count in a tiny file", huge, 201},
       {"end record cut short", good.substr(0, end + 10), 201},
-      {"Zip64 locator", std::string("PK\6\7", 4) + std::string(16, '\0') + EndRecord(0xFFFF, 0, 0), 221},
-      {"saturated count, no locator", std::string(20, '\0') + EndRecord(0xFFFF, 0, 0), 201},
+      {"Zip64 locator", std::string("PK\6\7", 4) + std::string(16, '\0') + EndRecord(0xFFFF), 221},
+      {"saturated count, no locator", std::string(20, '\0') + EndRecord(0xFFFF), 201},
       {"no end record", "just some text, not an archive", 220},
       {"empty file", "", 220},
   };
@@ -82,12 +73,10 @@ TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
       ADD_FAILURE() << "opened";
     } catch (const CZipException& e) {
       EXPECT_EQ(e.m_iCause, c.code);
-      // The records, not the file, are at fault here.
       EXPECT_EQ(e.m_szFileName, c.bytes == dupOffset ? "" : path_);
     }
     CZipMemFile mem;
-    EXPECT_FALSE(zip.RemoveFile(0));
-    EXPECT_FALSE(zip.AddNewFile(mem, "x"));
+    EXPECT_FALSE(zip.RemoveFile(0) || zip.AddNewFile(mem, "x"));
     zip.Close();
     EXPECT_TRUE(zip.IsClosed());
     EXPECT_TRUE(ReadFileBytes(path_) == c.bytes);
@@ -109,11 +98,7 @@ TEST_F(OpenTest, StubInFrontIsSkippedAndLookupsUseStoredNames) {
       {"chat", CZipArchive::zipCaseDefault, false, CZipArchive::kNotFound},
   };
   for (const auto& l : lookups) EXPECT_EQ(zip.FindFile(l.name, l.caseMode, l.nameOnly), l.index) << l.name;
-  std::string bytes;
-  EXPECT_TRUE(ExtractEntry(zip, 0, &bytes));
-  EXPECT_EQ(bytes.size(), 350u);
-  for (uint16_t i = 0; i < zip.GetCount(); i++) EXPECT_TRUE(zip.TestFile(i)) << i;
-  zip.Close();
+  for (uint16_t i = 0; i < zip.GetCount(); i++) EXPECT_TRUE(ExtractEntry(zip, i, nullptr)) << i;
 }
 
 TEST_F(OpenTest, LongestCommentStillFindsTheEndRecord) {

@@ -1,7 +1,6 @@
-// Small helpers shared by the tests: a scoped temporary folder, whole file
-// reads and writes, running external tools (tools/zipfixtures.py among
-// them), and extracting or adding entries the way the program does. POSIX
-// only, like the test build itself.
+// Helpers shared by the tests: a scoped temp folder, whole-file reads and
+// writes, running tools (tools/zipfixtures.py among them), and extracting or
+// adding entries the way the program does. POSIX only, like the test build.
 #ifndef TESTS_ZIPENGINE_TEST_UTIL_H
 #define TESTS_ZIPENGINE_TEST_UTIL_H
 
@@ -117,9 +116,8 @@ inline std::string FromHex(const std::string& text) {
 }
 
 // Extracts an entry the way the program does (memory file sized to the
-// header, detached and freed afterwards). Returns ExtractFile's result.
-// Claimed sizes over presizeLimit are not allocated up front (damaged
-// archives claim up to 4 GiB).
+// header, detached and freed afterwards), but never sizes it beyond
+// presizeLimit (damaged archives claim up to 4 GiB). Returns ExtractFile's.
 inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes,
                          uint32_t presizeLimit = UINT32_MAX) {
   CZipFileHeader* header = zip.GetFileInfo(index);
@@ -130,7 +128,9 @@ inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes,
   bool ok = zip.ExtractFile(index, mem, true, 65536);
   size_t length = static_cast<size_t>(mem.GetLength());
   void* block = mem.Detach();
-  if (bytes != nullptr) bytes->assign(block ? static_cast<const char*>(block) : "", block ? length : 0);
+  if (bytes != nullptr) {
+    bytes->assign(block != nullptr ? static_cast<const char*>(block) : "", block ? length : 0);
+  }
   free(block);
   return ok;
 }
