@@ -1,12 +1,7 @@
-"""Shared pieces of the end-to-end tests: run the built program, compare its
-whole output, build skin archives and look inside them.
+"""Shared pieces of the end-to-end tests. Expected output is plain text in
+which "{prog}" stands for the program name and a located error's line number
+is "#": line numbers belong to the code, not to the tests."""
 
-Expected output is plain text in which "{prog}" stands for the program name
-and a located error's line number is "#" ("ERROR: [file:#] OpenZip(): ..."):
-line numbers belong to the code, not to the tests.
-"""
-
-import difflib
 import io
 import os
 import re
@@ -57,7 +52,6 @@ def not_found(name):
 
 
 def native(entry):
-    """An entry name as the program prints it on this platform."""
     return entry.replace("/", "\\") if WINDOWS else entry
 
 
@@ -82,18 +76,15 @@ def settings_text(positions=None, build="10", skip=(), eol="\n"):
 
 
 def live_options(positions):
-    """make_skin.py options that make the given {item id: position} live."""
     return [opt for item_id, pos in sorted(positions.items())
             for opt in ("--live", "%d=%d" % (item_id, pos))]
 
 
 def applied_entries(positions=None):
-    """{live entry: bytes} once the given positions are applied."""
     return {live: skin.entry_bytes(alt) for _, live, alt in skin.live_plan(positions)}
 
 
 def read_entries(source):
-    """{name: bytes} of every entry in archive order, read with Python's zipfile."""
     with zipfile.ZipFile(source) as zf:
         return {info.filename: zf.read(info) for info in zf.infolist()}
 
@@ -108,40 +99,14 @@ def stray_files(folder):
     return sorted(name for name in os.listdir(folder) if name.startswith("."))
 
 
-def run(args, stdin=b"", cwd=None):
-    """(stdout without CRs, exit status); standard input ends after `stdin`.
-    The program never writes to standard error (a runner such as Wine may)."""
-    if not EXE:
-        raise unittest.SkipTest("VRD_EXE is not set (run through ctest)")
-    proc = subprocess.run(RUNNER + [EXE] + list(args), cwd=cwd, timeout=60, capture_output=True,
-                          input=stdin.encode() if isinstance(stdin, str) else stdin)
-    error = proc.stderr.decode(errors="replace")
-    if proc.returncode < 0:
-        raise AssertionError("program killed by signal %d\n%s" % (-proc.returncode, error))
-    if not RUNNER and error:
-        raise AssertionError("program wrote to standard error:\n" + error)
-    # Windows console text mode ends lines with CR LF.
-    out = proc.stdout.decode(errors="surrogateescape")
-    return out.replace("\r\n", "\n"), proc.returncode & 0xFF
-
-
-def assert_output(actual, expected):
-    want = expected.replace("{prog}", PROG)
-    got = _LOCATION.sub(lambda m: "[%s:#] " % m.group(1), actual)
-    if got != want:
-        diff = difflib.unified_diff(want.splitlines(True), got.splitlines(True),
-                                    "expected", "actual")
-        raise AssertionError("output differs:\n" + "".join(
-            line if line.endswith("\n") else line + "\n\\ No line break at the end\n"
-            for line in diff))
-
-
 class TestCase(unittest.TestCase):
     """Each test gets its own temporary folder as the program's working folder."""
 
     maxDiff = None
 
     def setUp(self):
+        if not EXE:
+            raise unittest.SkipTest("VRD_EXE is not set (run through ctest)")
         self.dir = tempfile.mkdtemp(prefix="vrd-e2e-")
         self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
 
@@ -151,28 +116,30 @@ class TestCase(unittest.TestCase):
     def write_file(self, name, data):
         with open(self.path(name), "wb" if isinstance(data, bytes) else "w") as f:
             f.write(data)
-        return self.path(name)
 
     def make_skin(self, name="vrd.zip", *options):
-        """Writes a skin with tools/make_skin.py options; it becomes self.archive
-        and its bytes self.saved, which the checks below compare with."""
+        """Writes self.archive with tools/make_skin.py options; self.saved keeps its bytes."""
         self.archive = self.path(name)
         os.makedirs(os.path.dirname(self.archive), exist_ok=True)
         skin.main([self.archive] + list(options))
         self.saved = file_bytes(self.archive)
-        return self.archive
 
     def restore(self):
         self.write_file(self.archive, self.saved)
 
-    def run_program(self, args=(), stdin=b""):
-        return run(args, stdin, self.dir)
-
-    def assert_run(self, args, expected, status, stdin=b""):
-        """Runs the program and checks the whole output and the exit status."""
-        out, code = self.run_program(args, stdin)
-        assert_output(out, expected)
-        self.assertEqual(code, status, "exit status; output was:\n" + out)
+    def assert_run(self, args, expected, status, stdin=""):
+        """Checks the whole output and exit status of a run whose input ends after `stdin`."""
+        proc = subprocess.run(RUNNER + [EXE] + list(args), cwd=self.dir, timeout=60,
+                              capture_output=True, input=stdin.encode())
+        error = proc.stderr.decode(errors="replace")
+        self.assertGreaterEqual(proc.returncode, 0, "killed by a signal\n" + error)
+        # The program never writes to standard error; a runner such as Wine may.
+        self.assertFalse(error and not RUNNER, "wrote to standard error:\n" + error)
+        # Windows console text mode ends lines with CR LF.
+        out = proc.stdout.decode(errors="surrogateescape").replace("\r\n", "\n")
+        self.assertEqual(_LOCATION.sub(lambda m: "[%s:#] " % m.group(1), out),
+                         expected.replace("{prog}", PROG))
+        self.assertEqual(proc.returncode & 0xFF, status, "exit status; output was:\n" + out)
 
     def assert_archive_ok(self):
         proc = subprocess.run(["unzip", "-t", self.archive], capture_output=True)
@@ -186,9 +153,8 @@ class TestCase(unittest.TestCase):
         self.assertEqual(stray_files(os.path.dirname(self.archive)), [])
 
     def assert_applied(self, positions):
-        """After an apply: the archive is sound, every live entry holds its chosen
-        alternative's bytes and sits behind the other entries (in table order),
-        which are as before; no working copy is left."""
+        """Sound archive: others as before, then live entries (table order) with the chosen
+        bytes; no working copy."""
         self.assert_archive_ok()
         after, before = read_entries(self.archive), read_entries(io.BytesIO(self.saved))
         live = skin.live_entries()

@@ -1,7 +1,6 @@
-"""What only the Windows program (vrdskincfgw) does: "/?" asks for the help,
-entry names are found whatever their letter case and separator, and the files
-it writes carry no carriage returns although its console does. (Its name in
-the banner and usage is checked by every other test run against it.)"""
+"""What only the Windows program (vrdskincfgw) does. Its name in the banner and
+usage, and line feeds alone in the settings files it writes, are checked by the
+other tests run against it."""
 
 import unittest
 
@@ -38,19 +37,6 @@ class WindowsProgramTest(harness.TestCase):
                 self.assertEqual(entries[rewritten], harness.applied_entries()[rewritten])
                 self.assert_archive_ok()
                 self.assertEqual(harness.stray_files(self.dir), [], "working copy left behind")
-
-    def test_export_writes_line_feeds_only(self):
-        self.make_skin("vrd.zip", "--live", "1=1")
-        self.assert_run(["--nowait"], banner() + MENU + "\n" + listing({1: 1}) + "\nExport this "
-                        "setup to file: vrd.cfg, [y]es [n]o ? File successfully written.\n", 0,
-                        stdin="5\ny\n")
-        self.assertEqual(harness.file_bytes(self.path("vrd.cfg")),
-                         harness.settings_text({1: 1}).encode())
-
-    def test_backslashes_in_the_archive_path_are_folder_separators(self):
-        self.make_skin("skins/My.zip")
-        self.assert_run(["--nowait", "--skin=skins\\My.zip"],
-                        banner("skins\\My.zip") + MENU + "\n" + listing(), 0, stdin="2\n")
 
 
 if __name__ == "__main__":

@@ -2,15 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "../zipengine/test_util.h"
 #include "SkinCfgProgram.h"
 
 namespace {
-
-using namespace ziptest;
 
 TEST(ConsoleTest, ClassifiesAnswers) {
   const struct { const char* line; int code; } cases[] = {
@@ -22,9 +18,9 @@ TEST(ConsoleTest, ClassifiesAnswers) {
 }
 
 TEST(ConsoleTest, ReadsOverlongLinesAndEndOfInput) {
-  ScopedTempDir dir;
-  std::string longline(300, 'a');
-  WriteFileBytes(dir.Sub("in"), longline + "\nnext\nlast");
+  ziptest::ScopedTempDir dir;
+  const std::string longline(300, 'a');
+  ziptest::WriteFileBytes(dir.Sub("in"), longline + "\nnext\nlast");
   ASSERT_NE(freopen(dir.Sub("in").c_str(), "r", stdin), nullptr);
   SkinCfgProgram p;
   EXPECT_EQ(std::string(p.ReadLine()), longline.substr(0, 255));
@@ -40,71 +36,47 @@ TEST(ConsoleTest, LocatedErrorsAndCutTexts) {
   p.PrintError("setup", 910, "CheckSetupItem(): no defaultval set for: %s\n", "Chat");
   p.PrintError("src/file", 9, "x %d\n", 5);
   p.PrintMessage("%s", std::string(2000, 'z').c_str());
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "ERROR: [setup:910] CheckSetupItem(): no defaultval set for: Chat\n"
-                 "ERROR: [file:9] x 5\n" + std::string(1023, 'z'));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: [setup:910] CheckSetupItem(): no defaultval set for: Chat\n"
+            "ERROR: [file:9] x 5\n" + std::string(1023, 'z'));
 }
 
-// Runs ParseArgs on a command line; returns its result and what it printed.
-bool Parse(SkinCfgProgram& p, std::vector<std::string> args, std::string* out,
-           bool* help = nullptr) {
-  args.insert(args.begin(), "vrdskincfg");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  bool helpprinted = false;
-  testing::internal::CaptureStdout();
-  bool ok = p.ParseArgs(static_cast<int>(argv.size()), argv.data(), &helpprinted);
-  *out = testing::internal::GetCapturedStdout();
-  if (help != nullptr) *help = helpprinted;
-  return ok;
-}
-
-TEST(ConsoleTest, ArchiveNameRule) {
-  const struct { const char* name; bool ok; } cases[] = {
-      {"Skins.ZIP", true}, {"a.zip", true}, {"dir/b.Zip", true}, {".zip", false},
-      {"x.zi", false}, {"archive.zip.bak", false}, {"dir/.zip", false}, {"a .zip", false},
-      {"a\\.zip", false}};
-  for (const auto& c : cases) {
-    SkinCfgProgram p;
-    std::string out;
-    EXPECT_EQ(Parse(p, {std::string("--skin=") + c.name, "--nowait"}, &out), c.ok) << c.name;
-    EXPECT_EQ(out, c.ok ? "" : "ERROR: Invalid zip-archive filename: '" + std::string(c.name) +
-                                   "'.\n");
-    EXPECT_FALSE(p.waitonexit);  // taken over before the name is judged
-  }
-}
-
+// Output: "" for none, else a text it contains. Help beats errors; a faulty line
+// takes no effect, but the --nowait added to each does before a value is judged.
 TEST(ConsoleTest, CommandLine) {
-  std::string out;
-  {
-    SkinCfgProgram p;
-    EXPECT_TRUE(Parse(p, {"--ie", "set.txt", "--import"}, &out));
-    EXPECT_STREQ(p.cfgfilename, "set.txt");
-    EXPECT_TRUE(p.importmode);
-    EXPECT_TRUE(p.waitonexit);
+  const std::string v256 = std::string(252, 'x') + ".zip", usage = "Usage: vrdskincfg";
+  const std::string too_long = "ERROR: Filename too long (max. 255 characters): '" + v256 + "'.\n";
+  const std::string try_help = "Try 'vrdskincfg --help' for more information.\n";
+  struct Case { std::vector<std::string> args; bool ok, wait; std::string output; };
+  std::vector<Case> cases = {
+      {{"--bogus", "--help"}, true, true, usage},
+      {{"--skin=a.zip", "--skin=b.zip"}, false, true, try_help},
+      {{"file.zip"}, false, true, try_help},
+      {{"--bogus"}, false, true, try_help},
+      {{"--skin=" + v256}, false, false, too_long},
+      {{"--ie=" + v256}, false, false, too_long}};
+  for (std::string name : {"Skins.ZIP", "a.zip", "dir/b.Zip"}) {
+    cases.push_back({{"--skin=" + name}, true, false, ""});
   }
-  {
+  for (std::string name : {".zip", "x.zi", "archive.zip.bak", "dir/.zip", "a .zip", "a\\.zip"}) {
+    cases.push_back({{"--skin=" + name}, false, false,
+                     "ERROR: Invalid zip-archive filename: '" + name + "'.\n"});
+  }
+  for (Case& c : cases) {
     SkinCfgProgram p;
+    c.args.insert(c.args.begin(), "vrdskincfg");
+    c.args.push_back("--nowait");
+    std::vector<char*> argv;
+    for (std::string& a : c.args) argv.push_back(a.data());
     bool help = false;
-    EXPECT_TRUE(Parse(p, {"--bogus", "--help"}, &out, &help));
-    EXPECT_TRUE(help);
-    EXPECT_EQ(out.rfind("Usage: vrdskincfg [--skin=<file>]", 0), 0u) << out;
-  }
-  for (std::vector<std::string> bad :
-       {std::vector<std::string>{"--skin=a.zip", "--skin=b.zip", "--nowait"},
-        {"file.zip", "--nowait"}, {"--bogus", "--nowait"}}) {
-    SkinCfgProgram p;
-    EXPECT_FALSE(Parse(p, bad, &out));
-    EXPECT_NE(out.find("Try 'vrdskincfg --help' for more information.\n"), std::string::npos);
-    EXPECT_TRUE(p.waitonexit);  // nothing of a faulty command line takes effect
-    EXPECT_STREQ(p.zipfilename, "");
-  }
-  for (const char* option : {"--skin=", "--ie="}) {
-    SkinCfgProgram p;
-    std::string value = std::string(252, 'x') + ".zip";  // 256 characters
-    EXPECT_FALSE(Parse(p, {option + value, "--nowait"}, &out));
-    EXPECT_EQ(out, "ERROR: Filename too long (max. 255 characters): '" + value + "'.\n");
-    EXPECT_FALSE(p.waitonexit);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(p.ParseArgs(static_cast<int>(argv.size()), argv.data(), &help), c.ok);
+    const std::string out = testing::internal::GetCapturedStdout();
+    SCOPED_TRACE(c.args[1]);
+    EXPECT_EQ(help, c.output == usage);
+    EXPECT_TRUE(c.output.empty() ? out.empty() : out.find(c.output) != std::string::npos) << out;
+    EXPECT_EQ(p.waitonexit, c.wait);
+    EXPECT_TRUE(!c.wait || p.zipfilename[0] == '\0') << p.zipfilename;
   }
 }
 

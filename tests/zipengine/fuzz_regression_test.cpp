@@ -1,6 +1,5 @@
-// Inputs on which the fuzz targets (fuzz/) once failed, replayed through the
-// same target bodies so that every fix stays fixed. Each case is the hex of
-// the input, minimised; its comment says what went wrong.
+// Inputs (hex, minimised) on which the fuzz targets once failed, replayed
+// through the same target bodies so that every fix stays fixed.
 #include <gtest/gtest.h>
 
 #include "../../fuzz/zip_fuzz_cases.h"
@@ -8,38 +7,27 @@
 
 namespace {
 
-struct FuzzCase {
-  const char* name;
-  bool update;      // zip_update_fuzzer (else zip_open_fuzzer)
-  const char* hex;  // whitespace is ignored
-};
+// update: zip_update_fuzzer, else zip_open_fuzzer; whitespace in hex is ignored.
+struct FuzzCase { const char* name; bool update; const char* hex; };
 
 const FuzzCase kCases[] = {
-    // Degenerate inputs every reader meets first.
-    {"EmptyInput", false, ""},
-    {"EndRecordOnly", false, "504b0506 00000000 00000000 00000000 00000000 0000"},
-    {"EndRecordOnlyUpdated", true, "01020000 504b0506 00000000 00000000 00000000 00000000 0000"},
-    // Junk before the first entry, and "first" claims volume 6, which sorts
-    // it after "second": removing "first" (index 1) would cut "second" off
-    // too. The engine must refuse the change or keep "second" intact.
+    {"EndRecordBehindAStubUpdated", true, "01020000 504b0506 00000000 00000000 00000000 00000000 0000"},
+    // "first" claims volume 6, which sorts it after "second": removing it
+    // would cut "second" off too. Refuse, or keep "second" intact.
     {"BogusVolumeReordersEntries", true,
-     "2b4e4dcecf4b29482c2a0100504b01020000140000000800565e9c40a8008c940b00000009000000"
-     "0500000000000600000000000000000000006669727302858007504b0304140000000800565e9c40"
-     "a8008c940b000000090000000500000066697273744bcb2c2a2e29482c2a0100504b030414000000"
-     "0800565e9c402f199dfd0c0000000a000000060000007365636f6e642b4e4dcecf4b29482c2a0100"
-     "504b01020000140000000800565e9c40a8008c940b00000009000000050000000000060000000000"
-     "0000000000006669727374504b01020000140000000800565e9c402f199dfd0c0000000a00000006"
-     "000000000000000000000000002e0000007365636f6e64504b05060000000002000200670000005e"
-     "0000000000"},
-    // The central name of the first entry is "\0\t\0\0n" (its local name is
-    // "plain"). Replacing it under that name cannot work through a C string;
-    // the update target once tried and blamed the engine.
+     "2b4e4dcecf4b29482c2a0100504b01020000140000000800565e9c40a8008c940b0000000900000005000000000006000000"
+     "00000000000000006669727302858007504b0304140000000800565e9c40a8008c940b000000090000000500000066697273"
+     "744bcb2c2a2e29482c2a0100504b0304140000000800565e9c402f199dfd0c0000000a000000060000007365636f6e642b4e"
+     "4dcecf4b29482c2a0100504b01020000140000000800565e9c40a8008c940b00000009000000050000000000060000000000"
+     "0000000000006669727374504b01020000140000000800565e9c402f199dfd0c0000000a0000000600000000000000000000"
+     "0000002e0000007365636f6e64504b05060000000002000200670000005e0000000000"},
+    // Central name "\0\t\0\0n" (local "plain"): a C string cannot name it,
+    // and the update target once blamed the engine for that.
     {"NulInStoredName", true,
-     "02858007504b03040a00000000006cab2e4ad0f91539060000000600000005000000706c61696e70"
-     "6c61696e0a504b03040a00000000006dab2e4a555e8cfb0a0000000a00000009000000656e637279"
-     "70746564656e637279707465640a504b01021e030a00000000006cab2e4ad0f91539060000000600"
-     "0000050000000000000001000000b48100000000000900006e504b01023f030a00000000006dab2e"
-     "4a555e8cfb0a0000000a000000090000000000000000000000b68129000000656e63727970746564"
+     "02858007504b03040a00000000006cab2e4ad0f91539060000000600000005000000706c61696e706c61696e0a504b03040a"
+     "00000000006dab2e4a555e8cfb0a0000000a00000009000000656e63727970746564656e637279707465640a504b01021e03"
+     "0a00000000006cab2e4ad0f915390600000006000000050000000000000001000000b48100000000000900006e504b01023f"
+     "030a00000000006dab2e4a555e8cfb0a0000000a000000090000000000000000000000b68129000000656e63727970746564"
      "504b050600000000020002006a0000005a0000000000"},
 };
 

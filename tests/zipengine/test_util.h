@@ -1,11 +1,11 @@
-// Helpers shared by the tests: a scoped temp folder, whole-file reads and
-// writes, running tools (tools/zipfixtures.py among them), and extracting or
-// adding entries the way the program does. POSIX only, like the test build.
+// Helpers shared by the tests (POSIX only): temp folders, files, tools, and archives from
+// Python's zipfile that engine tests damage one field at a time, expecting one exact code.
 #ifndef TESTS_ZIPENGINE_TEST_UTIL_H
 #define TESTS_ZIPENGINE_TEST_UTIL_H
 
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <cctype>
 #include <cstdio>
@@ -14,10 +14,13 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "ZipArchive.h"
 
@@ -28,8 +31,6 @@ namespace fs = std::filesystem;
 // A copy with a definition, so that the assertion macros can bind to it.
 constexpr uint16_t kNotFound = CZipArchive::kNotFound;
 
-// A fresh folder under the system temp folder, removed with everything in
-// it when the object goes out of scope.
 class ScopedTempDir {
  public:
   ScopedTempDir() {
@@ -37,13 +38,9 @@ class ScopedTempDir {
     if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
   }
-  ~ScopedTempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
+  ~ScopedTempDir() { std::error_code ec; fs::remove_all(path_, ec); }
   ScopedTempDir(const ScopedTempDir&) = delete;  // would remove the folder twice
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
-
   const fs::path& path() const { return path_; }
   std::string Sub(const std::string& name) const { return (path_ / name).string(); }
 
@@ -64,17 +61,14 @@ inline void WriteFileBytes(const fs::path& path, const std::string& data) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-inline std::string ShellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs argv through the shell with stdout and stderr captured together;
-// returns the exit status (-1 when it did not exit normally).
+// Runs argv (quoted) through the shell; returns the exit status, -1 if none.
 inline int RunCommand(const std::vector<std::string>& argv, std::string* output = nullptr) {
   std::string cmd;
-  for (const std::string& a : argv) cmd += ShellQuote(a) + " ";
+  for (const std::string& a : argv) {
+    cmd += "'";
+    for (char c : a) cmd += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    cmd += "' ";
+  }
   FILE* p = popen((cmd + "2>&1 </dev/null").c_str(), "r");
   if (p == nullptr) return -1;
   std::string text;
@@ -88,9 +82,8 @@ inline int RunCommand(const std::vector<std::string>& argv, std::string* output 
 inline std::string SourceDir() { return VRD_SOURCE_DIR; }
 inline std::string Python() { return VRD_PYTHON; }
 
-// Runs "tools/zipfixtures.py CMD ARGS... OUT" and returns OUT, a temp folder
-// named after the script's text: the script leaves a finished OUT alone, so
-// all test processes (ctest runs each test on its own) share one result.
+// Runs "tools/zipfixtures.py CMD ARGS... OUT"; OUT is named after the script's
+// text and left alone once finished, so all test processes share it.
 inline fs::path ZipFixtures(const std::string& cmd, std::vector<std::string> args) {
   const std::string script = SourceDir() + "/tools/zipfixtures.py";
   std::ostringstream name;
@@ -105,44 +98,126 @@ inline fs::path ZipFixtures(const std::string& cmd, std::vector<std::string> arg
 
 // The bytes spelt by the hex digits in text; anything else is skipped.
 inline std::string FromHex(const std::string& text) {
-  std::string digits, bytes;
-  for (char c : text) {
-    if (isxdigit(static_cast<unsigned char>(c))) digits += c;
-  }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
-  }
+  std::string hex, bytes;
+  for (char c : text) hex += isxdigit(static_cast<unsigned char>(c)) ? std::string(1, c) : "";
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
   return bytes;
 }
 
-// Extracts an entry the way the program does (memory file sized to the
-// header, detached and freed afterwards), but never sizes it beyond
-// presizeLimit (damaged archives claim up to 4 GiB). Returns ExtractFile's.
-inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes,
-                         uint32_t presizeLimit = UINT32_MAX) {
+// Extracts an entry the way the program does (memory file presized to the
+// header, but to 64 MiB at most: damaged headers claim up to 4 GiB; detached).
+inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes) {
   CZipFileHeader* header = zip.GetFileInfo(index);
   if (header == nullptr) return false;
   CZipMemFile mem(1024);
-  if (header->m_uUncomprSize <= presizeLimit) mem.SetLength(header->m_uUncomprSize);
+  if (header->m_uUncomprSize <= (64u << 20)) mem.SetLength(header->m_uUncomprSize);
   mem.SeekToBegin();
   bool ok = zip.ExtractFile(index, mem, true, 65536);
   size_t length = static_cast<size_t>(mem.GetLength());
-  void* block = mem.Detach();
-  if (bytes != nullptr) {
-    bytes->assign(block != nullptr ? static_cast<const char*>(block) : "", block ? length : 0);
-  }
+  char* block = static_cast<char*>(mem.Detach());
+  if (bytes != nullptr) bytes->assign(block != nullptr ? block : "", block != nullptr ? length : 0);
   free(block);
   return ok;
 }
 
-// Adds bytes under a name from a memory file, with the program's arguments.
-inline bool AddEntry(CZipArchive& zip, const std::string& name, const std::string& bytes) {
+// With the program's arguments.
+inline bool AddEntry(CZipArchive& zip, const std::string& name, const std::string& bytes, int level = -1) {
   CZipMemFile mem(1024);
   if (!bytes.empty()) mem.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
-  return zip.AddNewFile(mem, name.c_str(), -1, CZipArchive::zipsmSafeSmart, 65536);
+  return zip.AddNewFile(mem, name.c_str(), level, CZipArchive::zipsmSafeSmart, 65536);
 }
 
 inline bool IsDirName(const std::string& name) { return !name.empty() && name.back() == '/'; }
+
+// Seeded bytes of any value, or (text) of eight letters, which deflate well.
+inline std::string RandomBytes(size_t size, uint32_t seed, bool text = false) {
+  std::mt19937 rng(seed);
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>(text ? 'a' + rng() % 8 : rng() & 0xFF);
+  return s;
+}
+
+// Runs a Python script with `path`, `args`, `zipfile` and `zlib` defined.
+inline std::string Py(const std::string& path, const std::string& body, std::vector<std::string> args = {}) {
+  std::string text, head = "import sys, zipfile, zlib\npath = sys.argv[1]\nargs = sys.argv[2:]\n";
+  args.insert(args.begin(), {Python(), "-c", head + body, path});
+  if (RunCommand(args, &text) != 0) throw std::runtime_error("python failed:\n" + text);
+  return text;
+}
+
+// An entry for zipfile: method 0 stored, 8 deflated; a name ending in "/" is a folder.
+struct Entry { std::string name, data; int method; };
+
+// zipfile must read exactly `expected`, and unzip -t pass (or, mayWarn, only
+// warn about an empty archive or a stub).
+inline void ExpectOthersRead(const std::string& path, const std::vector<Entry>& expected,
+                             bool mayWarn = false) {
+  std::string listing, out;
+  for (const Entry& e : expected) {
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
+    listing += e.name + " " + std::to_string(e.data.size()) + " " + std::to_string(crc) + " " +
+               std::to_string(e.method) + "\n";
+  }
+  EXPECT_EQ(Py(path, "z = zipfile.ZipFile(path)\nprint(z.testzip() or '', end='')\nfor i in z.infolist():\n"
+                     "    print(i.filename, i.file_size, zlib.crc32(z.read(i)), i.compress_type)\n"),
+            listing);
+  int rc = RunCommand({"unzip", "-tqq", path}, &out);
+  EXPECT_TRUE(rc == 0 || (mayWarn && rc == 1)) << out;
+}
+
+inline uint32_t Get32(const std::string& b, size_t at) {
+  auto byte = [&](size_t i) { return uint32_t(uint8_t(b.at(at + i))) << (8 * i); };
+  return byte(0) | byte(1) | byte(2) | byte(3);
+}
+
+inline void Put(std::string& b, size_t at, uint32_t v, int bytes = 4) {
+  for (int i = 0; i < bytes; i++) b.at(at + i) = static_cast<char>(v >> (8 * i));
+}
+
+// Offset of the n-th (0-based) record with this signature.
+inline size_t Find(const std::string& b, const char* sig, int n = 0) {
+  size_t at = b.find(sig);
+  while (n-- > 0 && at != std::string::npos) at = b.find(sig, at + 1);
+  if (at == std::string::npos) throw std::runtime_error("record not found");
+  return at;
+}
+
+enum {  // field offsets inside the records
+  kLocalMethod = 8, kLocalCrc = 14, kLocalCompr = 18, kLocalUncompr = 22,
+  kCentralMethod = 10, kCentralCrc = 16, kCentralCompr = 20, kCentralUncompr = 24,
+  kCentralOffset = 42, kEndEntriesHere = 8, kEndSize = 12, kEndOffset = 16
+};
+
+// The exception code of running `f`, or -1 when it did not throw.
+template <typename F> int CodeOf(F f) {
+  try { f(); } catch (const CZipException& e) { return e.m_iCause; }
+  return -1;
+}
+
+// A temp folder with the archive under test, which Make has zipfile write.
+class ArchiveTest : public ::testing::Test {
+ protected:
+  void Make(const std::vector<Entry>& entries) {
+    std::vector<std::string> args;
+    for (const Entry& e : entries_ = entries) {
+      std::string src = dir_.Sub("src-" + std::to_string(args.size()));
+      WriteFileBytes(src, e.data);
+      args.insert(args.end(), {e.name, src, std::to_string(e.method)});
+    }
+    Py(path_,
+       "with zipfile.ZipFile(path, 'w') as z:\n"
+       "    for n in range(0, len(args), 3):\n"
+       "        i = zipfile.ZipInfo(args[n], date_time=(2020, 1, 1, 12, 0, 0))\n"
+       "        i.compress_type = int(args[n + 2])\n"
+       "        i.external_attr = ((0o40755 << 16) | 0x10) if args[n].endswith('/') else (0o100644 << 16)\n"
+       "        z.writestr(i, open(args[n + 1], 'rb').read())\n",
+       args);
+  }
+
+  ScopedTempDir dir_;
+  std::string path_ = dir_.Sub("a.zip");
+  std::vector<Entry> entries_;
+};
 
 }  // namespace ziptest
 
