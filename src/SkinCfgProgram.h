@@ -66,6 +66,7 @@ class SkinCfgProgram {
   bool CheckZipFileName();
   bool MainMenu();
   bool RunImport();  // the unattended import of --import
+  bool PrepareImport(bool unattended);
   bool ApplyAndCommit(bool defaults);
   bool ConfirmAndApply(const char* question, bool defaults, const char* success);
   bool MenuSetup();

@@ -102,14 +102,22 @@ bool SkinCfgProgram::ConfirmAndApply(const char* question, bool defaults, const 
   return true;
 }
 
-bool SkinCfgProgram::RunImport() {
-  PrintMessage("\nImporting settings from file: %s\n", cfgfilename);
+// Reads the settings file into the selections and lists what applying them
+// would set. The unattended import sets its heading off with an empty line.
+bool SkinCfgProgram::PrepareImport(bool unattended) {
+  if (unattended) PrintMessage("\n");
+  PrintMessage("Importing settings from file: %s\n", cfgfilename);
   if (!GetCurrentValues()) return false;
   if (!ImportFile()) return false;
   if (!CheckImportedSettings()) return false;
   PrintMessage("\n");
   ShowSetup(false);
   PrintMessage("\n");
+  return true;
+}
+
+bool SkinCfgProgram::RunImport() {
+  if (!PrepareImport(true)) return false;
   if (!ApplyAndCommit(false)) return false;
   PrintMessage("Successfully applied.\n");
   return true;
@@ -232,13 +240,7 @@ bool SkinCfgProgram::MenuReset() {
 }
 
 bool SkinCfgProgram::MenuImport() {
-  PrintMessage("Importing settings from file: %s\n", cfgfilename);
-  if (!GetCurrentValues()) return false;
-  if (!ImportFile()) return false;
-  if (!CheckImportedSettings()) return false;
-  PrintMessage("\n");
-  ShowSetup(false);
-  PrintMessage("\n");
+  if (!PrepareImport(false)) return false;
   return ConfirmAndApply("Apply these settings, [y]es [n]o ? ", false, "Successfully applied.\n");
 }
 
