@@ -4,6 +4,7 @@
 #ifndef VRDSKINCFG_SKINCFGPROGRAM_H
 #define VRDSKINCFG_SKINCFGPROGRAM_H
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "ZipArchive.h"
@@ -81,6 +82,8 @@ class SkinCfgProgram {
   void PrintDebug(const char* unit, int line, const char* format, ...) VRD_PRINTF(4, 5);
   void PrintLocation(const char* unit, int line, const char* prefix, const char* format, ...)
       VRD_PRINTF(5, 6);
+  void PrintLocated(const char* unit, int line, const char* prefix, const char* format,
+                    va_list args);
   // Reads one line into the shared input buffer; nullptr at end of input.
   const char* ReadLine();
   // Classifies a line: INPUT_YES, INPUT_NO, INPUT_EMPTY, 1..99, or 0.

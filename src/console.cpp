@@ -50,23 +50,27 @@ void SkinCfgProgram::PrintLocation(const char* unit, int line, const char* prefi
   PrintMessage("%s", text);
 }
 
-void SkinCfgProgram::PrintError(const char* unit, int line, const char* format, ...) {
+// The common tail of PrintError and PrintDebug: one located line.
+void SkinCfgProgram::PrintLocated(const char* unit, int line, const char* prefix,
+                                  const char* format, va_list args) {
   char text[kOutputSize];
+  FormatText(text, format, args);
+  PrintLocation(unit, line, prefix, "%s", text);
+}
+
+void SkinCfgProgram::PrintError(const char* unit, int line, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FormatText(text, format, args);
+  PrintLocated(unit, line, "ERROR: ", format, args);
   va_end(args);
-  PrintLocation(unit, line, "ERROR: ", "%s", text);
 }
 
 // Reports like PrintError; no operation uses it, it is kept for tracing.
 void SkinCfgProgram::PrintDebug(const char* unit, int line, const char* format, ...) {
-  char text[kOutputSize];
   va_list args;
   va_start(args, format);
-  FormatText(text, format, args);
+  PrintLocated(unit, line, "DEBUG: ", format, args);
   va_end(args);
-  PrintLocation(unit, line, "DEBUG: ", "%s", text);
 }
 
 const char* SkinCfgProgram::ReadLine() {
