@@ -20,7 +20,10 @@ const char* const kDisplayOrder[] = {
     "Container slots", "Spell book glyphs", "Spell research glyph slots", "Shortcut Menu",
     "Mouse cursor", "Information window", "Item description", "Loot window"};
 const int kDisplayCount = sizeof kDisplayOrder / sizeof kDisplayOrder[0];
-const int kFirstAfterSlots = 11;  // "Container slots": asked after the layouts
+// The dialogue asks up to "Inventory slots", then the two layouts of the
+// chosen slot size, then the rest.
+const int kSlotsEnd = 9;          // one past "Inventory slots"
+const int kFirstAfterSlots = 11;  // "Container slots"
 const int kNameColumns = 35;      // listing: labels start in column 36
 const size_t kMaxArgLength = VRDSKINCFG_MAXPATH - 1;
 
@@ -408,7 +411,7 @@ bool SkinCfgProgram::SelectValue(SetupItemInfo* item, int32_t slotsize) {
 }
 
 bool SkinCfgProgram::SelectSetup() {
-  for (int i = 0; i < kFirstAfterSlots - 2; ++i) {
+  for (int i = 0; i < kSlotsEnd; ++i) {
     if (!SelectValue(FindItemByName(kDisplayOrder[i]), -1)) return false;
   }
   const SetupItemInfo* slots = FindItemByName("Inventory slots");
