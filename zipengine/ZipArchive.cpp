@@ -19,7 +19,8 @@ CZipArchive::CZipArchive()
       m_iFileOpened(openedNothing),
       m_iArchiveSystCompatib(ZipPlatform::GetSystemID()),
       m_uCompressionMethod(kDeflate),
-      m_iBufferSize(kGeneralBufferSize) {
+      m_iBufferSize(kGeneralBufferSize),
+      m_bSeparateOutput(false) {
   m_centralDir.Init(&m_storage);
 }
 
@@ -39,9 +40,9 @@ CZipCompressor& CZipArchive::Compressor() {
   return *m_pCompressor;
 }
 
-bool CZipArchive::IsZipArchive(const char* path) {
-  CZipStorage storage;
-  storage.Open(path, true);
+namespace {
+
+bool HasEndRecord(CZipStorage& storage) {
   bool found = false;
   try {
     uint64_t offset;
@@ -54,10 +55,61 @@ bool CZipArchive::IsZipArchive(const char* path) {
   return found;
 }
 
+void CopyFileContents(CZipAbstractFile& from, CZipAbstractFile& to) {
+  CZipAutoBuffer buffer(kGeneralBufferSize);
+  from.SeekToBegin();
+  to.SeekToBegin();
+  uint64_t total = 0;
+  uint32_t n;
+  while ((n = from.Read(buffer.GetBuffer(), buffer.GetSize())) > 0) {
+    to.Write(buffer.GetBuffer(), n);
+    total += n;
+  }
+  to.SetLength(total);
+}
+
+bool IsOpenMode(int mode) { return mode == CZipArchive::zipOpen || mode == CZipArchive::zipOpenReadOnly; }
+
+}  // namespace
+
+bool CZipArchive::IsZipArchive(const char* path) {
+  CZipStorage storage;
+  storage.Open(path, true);
+  return HasEndRecord(storage);
+}
+
+bool CZipArchive::IsZipArchive(CZipAbstractFile& file) {
+  CZipStorage storage;
+  storage.Open(file, true);
+  return HasEndRecord(storage);
+}
+
 bool CZipArchive::Open(const char* path, int mode, uint64_t) {
   if (!IsClosed()) return false;
-  if (path == nullptr || (mode != zipOpen && mode != zipOpenReadOnly)) return false;
+  if (path == nullptr || !IsOpenMode(mode)) return false;
   m_storage.Open(path, mode == zipOpenReadOnly);
+  ReadDirectory();
+  return true;
+}
+
+bool CZipArchive::Open(CZipAbstractFile& source, int mode) {
+  if (!IsClosed() || !IsOpenMode(mode)) return false;
+  m_storage.Open(source, mode == zipOpenReadOnly);
+  ReadDirectory();
+  return true;
+}
+
+bool CZipArchive::OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& output) {
+  if (!IsClosed()) return false;
+  CopyFileContents(source, output);
+  std::string name = source.GetFilePath();
+  m_storage.Open(output, false, name.c_str());
+  ReadDirectory();
+  m_bSeparateOutput = true;
+  return true;
+}
+
+void CZipArchive::ReadDirectory() {
   ResetArchive();
   try {
     m_centralDir.Read();
@@ -67,10 +119,10 @@ bool CZipArchive::Open(const char* path, int mode, uint64_t) {
     throw;
   }
   TakeSystemCompatibility();
-  return true;
 }
 
 void CZipArchive::ResetArchive() {
+  m_bSeparateOutput = false;
   m_pszPassword.Release();
   m_iFileOpened = openedNothing;
   m_centralDir.Init(&m_storage);
@@ -106,7 +158,8 @@ std::string CZipArchive::Close(int afterException, bool) {
   bool writeDirectory = afterException == 0 && !m_storage.IsReadOnly();
   try {
     CloseEntries(afterException != 0);
-    if (writeDirectory && m_centralDir.Write()) m_storage.FlushFile();
+    bool wrote = writeDirectory && m_centralDir.Write();
+    if (wrote || (writeDirectory && m_bSeparateOutput)) m_storage.FlushFile();
   } catch (...) {
     ReleaseAll();
     m_storage.Close(true);

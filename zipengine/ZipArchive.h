@@ -34,7 +34,18 @@ class CZipArchive {
   CZipArchive& operator=(const CZipArchive&) = delete;
 
   static bool IsZipArchive(const char* path);
+  // The same question about a file the caller opened; its position moves.
+  static bool IsZipArchive(CZipAbstractFile& file);
   bool Open(const char* path, int mode = zipOpen, uint64_t volumeSize = 0);
+  // Opens the archive held in a file the caller opened and keeps owning
+  // (Close leaves it open). Exceptions carry the file's GetFilePath().
+  bool Open(CZipAbstractFile& source, int mode = zipOpenReadOnly);
+  // Opens the archive in `source` for changes without ever writing to it:
+  // Close(0) writes the whole resulting archive into `output` (an empty,
+  // readable and writable file; both stay the caller's) and forces it to
+  // the device, also when nothing changed. After an exception or
+  // Close(afterException) the output holds nothing useful.
+  bool OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& output);
   bool IsClosed(bool archive = true) const;
   uint16_t GetCount() const;
   CZipFileHeader* GetFileInfo(uint16_t index);
@@ -63,6 +74,7 @@ class CZipArchive {
  private:
   enum { openedNothing = 0, openedExtract = -1, openedCompress = 1 };
 
+  void ReadDirectory();
   void ResetArchive();
   void TakeSystemCompatibility();
   bool CanModify() const;
@@ -98,6 +110,7 @@ class CZipArchive {
   std::unique_ptr<CZipCompressor> m_pCompressor;
   uint16_t m_uCompressionMethod;
   uint32_t m_iBufferSize;
+  bool m_bSeparateOutput;  // opened by OpenForUpdate
 };
 
 #endif

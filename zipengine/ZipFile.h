@@ -28,6 +28,15 @@ class CZipFile : public CZipAbstractFile {
   CZipFile& operator=(const CZipFile&) = delete;
 
   bool Open(const char* path, uint32_t openFlags, bool throwOnError) override;
+  // Uses a handle the caller opened (a POSIX descriptor or a Windows HANDLE)
+  // and keeps owning: Close and the destructor only forget it. `path` names
+  // the file in exceptions.
+  void Attach(intptr_t handle, const char* path) {
+    CloseQuietly();
+    m_hFile = handle;
+    m_szFileName = path != nullptr ? path : "";
+    m_bOwned = false;
+  }
   void Close() override;
   void Flush() override;
   uint64_t GetPosition() const override;
@@ -47,6 +56,7 @@ class CZipFile : public CZipAbstractFile {
 
   intptr_t m_hFile;
   std::string m_szFileName;
+  bool m_bOwned;  // false for an attached handle
 };
 
 #endif

@@ -29,7 +29,7 @@ int OpenFlags(uint32_t openFlags) {
 
 }  // namespace
 
-CZipFile::CZipFile() : m_hFile(-1) {}
+CZipFile::CZipFile() : m_hFile(-1), m_bOwned(true) {}
 
 CZipFile::~CZipFile() { CloseQuietly(); }
 
@@ -52,17 +52,22 @@ bool CZipFile::Open(const char* path, uint32_t openFlags, bool throwOnError) {
   }
   m_hFile = fd;
   m_szFileName = path;
+  m_bOwned = true;
   return true;
 }
 
 void CZipFile::CloseQuietly() {
-  if (m_hFile != -1) close(Fd(m_hFile));
+  if (m_hFile != -1 && m_bOwned) close(Fd(m_hFile));
   m_hFile = -1;
   m_szFileName.clear();
 }
 
 void CZipFile::Close() {
   if (m_hFile == -1) return;
+  if (!m_bOwned) {
+    CloseQuietly();
+    return;
+  }
   int result = close(Fd(m_hFile));
   int error = errno;
   std::string path = m_szFileName;

@@ -110,7 +110,7 @@ DWORD Disposition(uint32_t openFlags) {
 
 }  // namespace
 
-CZipFile::CZipFile() : m_hFile(-1) {}
+CZipFile::CZipFile() : m_hFile(-1), m_bOwned(true) {}
 
 CZipFile::~CZipFile() { CloseQuietly(); }
 
@@ -126,17 +126,22 @@ bool CZipFile::Open(const char* path, uint32_t openFlags, bool throwOnError) {
   }
   m_hFile = reinterpret_cast<intptr_t>(file);
   m_szFileName = path;
+  m_bOwned = true;
   return true;
 }
 
 void CZipFile::CloseQuietly() {
-  if (m_hFile != -1) CloseHandle(Handle(m_hFile));
+  if (m_hFile != -1 && m_bOwned) CloseHandle(Handle(m_hFile));
   m_hFile = -1;
   m_szFileName.clear();
 }
 
 void CZipFile::Close() {
   if (m_hFile == -1) return;
+  if (!m_bOwned) {
+    CloseQuietly();
+    return;
+  }
   bool closed = CloseHandle(Handle(m_hFile)) != 0;
   DWORD error = GetLastError();
   std::string path = m_szFileName;

@@ -13,15 +13,32 @@ CZipStorage::CZipStorage()
       m_iState(0) {}
 
 void CZipStorage::Open(const char* path, bool readOnly) {
+  uint32_t access = readOnly ? CZipFile::modeRead : CZipFile::modeReadWrite;
+  m_internalFile.Open(path, access | CZipFile::modeNoTruncate | CZipFile::shareDenyWrite, true);
+  Begin(m_internalFile, path, readOnly, true);
+}
+
+void CZipStorage::Open(CZipAbstractFile& file, bool readOnly, const char* name) {
+  Begin(file, name != nullptr ? name : file.GetFilePath(), readOnly, false);
+}
+
+void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool readOnly,
+                        bool ownFile) {
   m_uCurrentVolume = 0xFFFF;
   m_uBytesBeforeZip = 0;
   m_uBytesInWriteBuffer = 0;
-  m_pFile = &m_internalFile;
-  uint32_t access = readOnly ? CZipFile::modeRead : CZipFile::modeReadWrite;
-  m_pFile->Open(path, access | CZipFile::modeNoTruncate | CZipFile::shareDenyWrite, true);
+  m_pFile = &file;
   m_pWriteBuffer.Allocate(m_iWriteBufferSize);
   m_szArchiveName = path;
-  m_iState = stateOpened | stateAutoClose | stateExisting | (readOnly ? stateReadOnly : 0);
+  m_iState = stateOpened | stateExisting | (ownFile ? stateAutoClose : 0) |
+             (readOnly ? stateReadOnly : 0);
+}
+
+void CZipStorage::ReleaseFile() {
+  CZipAbstractFile* file = m_pFile;
+  // Never left pointing at a caller's file, which may go away after Close.
+  m_pFile = &m_internalFile;
+  if (file == &m_internalFile) file->Close();
 }
 
 std::string CZipStorage::Close(bool afterException) {
@@ -42,7 +59,7 @@ std::string CZipStorage::Close(bool afterException) {
   } else {
     m_uBytesInWriteBuffer = 0;
     m_pWriteBuffer.Release();
-    m_pFile->Close();
+    ReleaseFile();
   }
   return path;
 }
@@ -51,7 +68,7 @@ void CZipStorage::CloseQuietly() {
   m_uBytesInWriteBuffer = 0;
   m_pWriteBuffer.Release();
   try {
-    m_pFile->Close();
+    ReleaseFile();
   } catch (...) {
     // Only called while another error is on its way to the caller.
   }

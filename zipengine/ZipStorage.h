@@ -23,6 +23,9 @@ class CZipStorage {
   // Opens an existing archive file, read-only or read-write; throws the
   // system error with the path.
   void Open(const char* path, bool readOnly);
+  // Uses a file the caller opened and keeps owning: Close leaves it open.
+  // Exceptions carry `name`, by default the file's own path.
+  void Open(CZipAbstractFile& file, bool readOnly, const char* name = nullptr);
   // Writes out the buffer (unless after an exception) and closes the file;
   // returns the path. The storage is closed afterwards even when this throws.
   std::string Close(bool afterException);
@@ -62,7 +65,10 @@ class CZipStorage {
   uint64_t m_uBytesBeforeZip;
 
  private:
+  void Begin(CZipAbstractFile& file, const std::string& path, bool readOnly, bool ownFile);
   void CloseQuietly();
+  // Closes our own file, forgets a caller's one.
+  void ReleaseFile();
 
   CZipFile m_internalFile;
   CZipAbstractFile* m_pFile;
