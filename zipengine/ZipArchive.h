@@ -16,6 +16,7 @@
 #include "ZipException.h"
 #include "ZipFileHeader.h"
 #include "ZipMemFile.h"
+#include "ZipSplicedFile.h"
 #include "ZipStorage.h"
 #include "ZipCentralDir.h"
 
@@ -91,6 +92,7 @@ class CZipArchive {
   void CheckEntryLayout(uint64_t dataEnd);
   uint64_t DataEnd();
   void RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
+  void CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
   void MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer);
 
   void PrepareNewHeader(CZipFileHeader& header, int& level);
@@ -99,6 +101,7 @@ class CZipArchive {
   void AbandonNewFile();
 
   void CloseEntries(bool afterException);
+  void WriteOut(bool writeDirectory);
   void ReleaseAll();
 
   CZipStorage m_storage;
@@ -110,7 +113,8 @@ class CZipArchive {
   std::unique_ptr<CZipCompressor> m_pCompressor;
   uint16_t m_uCompressionMethod;
   uint32_t m_iBufferSize;
-  bool m_bSeparateOutput;  // opened by OpenForUpdate
+  bool m_bSeparateOutput;  // opened by OpenForUpdate: the storage's file is m_splice
+  CZipSplicedFile m_splice;
 };
 
 #endif

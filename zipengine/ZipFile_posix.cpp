@@ -6,6 +6,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "ZipException.h"
 #include "ZipFile.h"
 
@@ -137,4 +139,22 @@ void CZipFile::Write(const void* buffer, uint32_t count) {
     }
     done += static_cast<uint32_t>(n);
   }
+}
+
+uint64_t CZipFile::CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, uint64_t count) {
+  uint64_t done = 0;
+#ifdef __linux__
+  const uint64_t kMaxChunk = 1u << 30;
+  while (done < count) {
+    off_t in = static_cast<off_t>(from + done), out = static_cast<off_t>(to + done);
+    size_t chunk = static_cast<size_t>(std::min(count - done, kMaxChunk));
+    ssize_t n = copy_file_range(Fd(source.m_hFile), &in, Fd(m_hFile), &out, chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<uint64_t>(n);
+  }
+#else
+  (void)source, (void)from, (void)to, (void)count;
+#endif
+  return done;
 }
