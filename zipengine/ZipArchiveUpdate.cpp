@@ -139,7 +139,6 @@ void CZipArchive::CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd
   uint64_t removed = 0;
   uint16_t firstIndex = static_cast<uint16_t>(GetCount() - items.size());
   uint16_t removedCount = 0;
-  m_storage.Flush();
   for (size_t k = 0; k < items.size(); k++) {
     uint64_t next = k + 1 < items.size() ? items[k + 1].offset : dataEnd;
     if (items[k].remove) {
