@@ -9,7 +9,7 @@
 
 #include "ZipArchive.h"
 #include "buildconfig.h"
-#include "workcopy.h"
+#include "skinfile.h"
 
 #define VRDSKINCFG_MAXSTRINGLENGTH 80
 #define VRDSKINCFG_MAXVALUESPERITEM 10
@@ -147,6 +147,12 @@ class SkinCfgProgram {
   bool waitonexit;
   const char* progname;
   char zipfilename[VRDSKINCFG_MAXPATH];
+  // The archive file, kept open from the start-up opening on, and the
+  // engine's views of it and of a change's working file; declared before
+  // the engine so they outlive it.
+  SkinFile skinfile;
+  CZipFile archivefile;
+  CZipFile workfile;
   CZipArchive zip;
   char verfilename[128];
   char cfgfilename[VRDSKINCFG_MAXPATH];
@@ -158,11 +164,11 @@ class SkinCfgProgram {
   bool inputended;  // standard input reached its end
 
   // --- archive changes (file) ---
-  // A writable opening works on this copy of the archive; CloseZip renames it
-  // over the archive unless the changes were discarded, so the archive only
-  // ever holds all of a run's changes or none of them.
-  WorkingCopy workcopy;
+  // CloseZip commits a writable opening's working file unless the changes
+  // were discarded, so the archive only ever holds all of a run's changes or
+  // none of them.
   bool discardchanges = false;  // set by DiscardChanges and failed copies
+  bool archivetested = false;   // every entry passed the start-up test
 };
 
 #endif

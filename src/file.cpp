@@ -3,9 +3,11 @@
 // (exists, compare, copy). No engine exception leaves this unit: each is
 // reported under the operation's own message.
 //
-// A writable opening never touches the archive itself: the engine works on a
-// working copy that CloseZip renames over the archive, so a run that fails or
-// is interrupted leaves the archive exactly as it was.
+// The archive file is opened once and kept (SkinFile). A writable opening
+// never touches it: the engine writes the changed archive into a working
+// file that CloseZip puts in the archive's place, so a run that fails or is
+// interrupted leaves the archive exactly as it was, and a change never
+// overwrites what another program wrote meanwhile.
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -61,34 +63,58 @@ void ForceClose(CZipArchive& zip) {
   }
 }
 
-// Plain-file checks before the engine sees the archive: it exists and can be
-// read, and for a writable opening it can be written.
-bool CheckArchiveFile(SkinCfgProgram& p, bool readonly) {
-  FILE* file = fopen(p.zipfilename, "r");
-  if (file == nullptr) {
-    p.PrintMessage("ERROR: File not found: %s\n", p.zipfilename);
-    p.PrintMessage("This program must be started from the folder where the %s file is in.\n",
+// The start-up opening of the archive file, kept for the whole run: it must
+// exist, be a regular file and be readable.
+bool OpenArchiveFile(SkinCfgProgram& p) {
+  std::string error;
+  switch (p.skinfile.Open(p.zipfilename, &error)) {
+    case SysResult::kOk:
+      return true;
+    case SysResult::kNotRegular:
+      p.PrintMessage("ERROR: Not a regular file: %s\n", p.zipfilename);
+      return false;
+    default:
+      p.PrintMessage("ERROR: File not found: %s\n", p.zipfilename);
+      p.PrintMessage("This program must be started from the folder where the %s file is in.\n",
+                     p.zipfilename);
+      p.PrintMessage("Also check file permissions of %s\n", p.zipfilename);
+      return false;
+  }
+}
+
+// Before a change: the archive path still names the file read at start-up,
+// unchanged, it can be written, and the working file is ready.
+bool BeginChange(SkinCfgProgram& p) {
+  std::string error;
+  SysResult result = p.skinfile.CheckUnchanged(&error);
+  if (result == SysResult::kOk && p.skinfile.CheckWritable(&error) != SysResult::kOk) {
+    p.PrintMessage("ERROR: File not writeable: %s\n", p.zipfilename);
+    p.PrintMessage("Check file permissions of %s\n", p.zipfilename);
+    return false;
+  }
+  if (result == SysResult::kOk) result = p.skinfile.BeginChange(&error);
+  switch (result) {
+    case SysResult::kOk:
+      return true;
+    case SysResult::kChanged:
+      p.PrintError(kUnit, __LINE__,
+                   "OpenZip(): Another program changed the archive after it was read: %s\n",
                    p.zipfilename);
-    p.PrintMessage("Also check file permissions of %s\n", p.zipfilename);
-    return false;
-  }
-  if (!readonly) {
-    if (fclose(file) != 0) {
-      p.PrintError(kUnit, __LINE__, "OpenZip(): Could not close file: %s\n", p.zipfilename);
       return false;
-    }
-    file = fopen(p.zipfilename, "r+");
-    if (file == nullptr) {
-      p.PrintMessage("ERROR: File not writeable: %s\n", p.zipfilename);
-      p.PrintMessage("Check file permissions of %s\n", p.zipfilename);
+    case SysResult::kForeign:
+      p.PrintError(kUnit, __LINE__, "OpenZip(): The archive belongs to another user: %s\n",
+                   p.zipfilename);
       return false;
-    }
+    default:
+      p.PrintError(kUnit, __LINE__, "OpenZip(): Could not create working copy: %s\n%s\n",
+                   p.skinfile.WorkName().c_str(), error.c_str());
+      return false;
   }
-  if (fclose(file) != 0) {
-    p.PrintError(kUnit, __LINE__, "OpenZip(): Could not close file: %s\n", p.zipfilename);
-    return false;
-  }
-  return true;
+}
+
+CZipAbstractFile& AttachWorkFile(SkinCfgProgram& p) {
+  p.workfile.Attach(p.skinfile.WorkHandle(), p.skinfile.WorkName().c_str());
+  return p.workfile;
 }
 
 // Tests every entry of the open archive and reports the failed ones. Only
@@ -121,56 +147,56 @@ bool TestEntries(SkinCfgProgram& p) {
 }  // namespace
 
 bool SkinCfgProgram::OpenZip(bool readonly) {
-  if (!CheckArchiveFile(*this, readonly)) return false;
-  bool madecopy = false;
-  if (!readonly && !workcopy.Active()) {
-    std::string error;
-    if (!workcopy.Create(zipfilename, &error)) {
-      PrintError(kUnit, __LINE__, "OpenZip(): Could not create working copy: %s\n%s\n",
-                 workcopy.Path(), error.c_str());
-      return false;
-    }
-    madecopy = true;
+  if (!OpenArchiveFile(*this)) return false;
+  bool began = false;
+  if (!readonly && !skinfile.Changing()) {
+    if (!BeginChange(*this)) return false;
+    began = true;
     discardchanges = false;
   }
-  const char* path = readonly ? zipfilename : workcopy.Path();
+  archivefile.Attach(skinfile.ArchiveHandle(), zipfilename);
   bool opened = false;
   bool result = false;
   try {
-    if (!CZipArchive::IsZipArchive(path)) {
+    if (!CZipArchive::IsZipArchive(archivefile)) {
       PrintError(kUnit, __LINE__, "OpenZip(): File is not a zip archive: %s\n", zipfilename);
-    } else if (!zip.Open(path, readonly ? CZipArchive::zipOpenReadOnly : CZipArchive::zipOpen, 0)) {
+    } else if (readonly ? !zip.Open(archivefile, CZipArchive::zipOpenReadOnly)
+                        : !zip.OpenForUpdate(archivefile, AttachWorkFile(*this))) {
       PrintError(kUnit, __LINE__, "OpenZip(): Could not open archive: %s\n", zipfilename);
     } else {
       opened = true;
-      result = TestEntries(*this);
+      // The file is provably the one tested at start-up, unchanged: testing
+      // it again would prove nothing new.
+      result = readonly || !archivetested ? TestEntries(*this) : true;
+      if (result && readonly) archivetested = true;
     }
-  } catch (CZipException& e) {
+  } catch (const CZipException& e) {
     PrintError(kUnit, __LINE__, "OpenZip(): Processing archive: %s\n%s\n", zipfilename,
                e.GetErrorDescription().c_str());
   } catch (...) {
     PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception processing archive: %s\n",
                zipfilename);
   }
-  if (!result && madecopy) {
-    // A copy the engine never opened has no owner left; one it did open
-    // goes with the archive at the final CloseZip, unchanged.
+  if (!result && began) {
+    // A working file the engine never opened has no owner left; one it did
+    // open goes at the final CloseZip, unused.
     if (opened) {
       discardchanges = true;
     } else {
-      workcopy.Discard();
+      skinfile.Discard();
     }
   }
   return result;
 }
 
 bool SkinCfgProgram::CloseZip() {
-  bool commit = workcopy.Active() && !discardchanges;
+  bool changing = skinfile.Changing();
+  bool commit = changing && !discardchanges;
   bool closed = true;
   discardchanges = false;
   try {
-    zip.Close(workcopy.Active() && !commit ? kCloseWithoutWriting : 0, false);
-  } catch (CZipException& e) {
+    zip.Close(changing && !commit ? kCloseWithoutWriting : 0, false);
+  } catch (const CZipException& e) {
     PrintError(kUnit, __LINE__, "CloseZip(): Processing archive: %s\n%s\n", zipfilename,
                e.GetErrorDescription().c_str());
     closed = false;
@@ -182,20 +208,31 @@ bool SkinCfgProgram::CloseZip() {
   if (!closed) ForceClose(zip);
   if (!zip.IsClosed(true)) {
     PrintError(kUnit, __LINE__, "CloseZip(): Could not close archive: %s\n", zipfilename);
-    workcopy.Discard();
+    skinfile.Discard();
     return false;
   }
   if (!closed || !commit) {
-    workcopy.Discard();
+    skinfile.Discard();
     return closed;
   }
   std::string error;
-  if (!workcopy.Commit(&error)) {
-    PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,
-               error.c_str());
-    return false;
+  switch (skinfile.Commit(&error)) {
+    case SysResult::kOk:
+      return true;
+    case SysResult::kChanged:
+      PrintError(kUnit, __LINE__,
+                 "CloseZip(): Another program changed the archive after it was read: %s\n",
+                 zipfilename);
+      return false;
+    case SysResult::kForeign:
+      PrintError(kUnit, __LINE__, "CloseZip(): The archive belongs to another user: %s\n",
+                 zipfilename);
+      return false;
+    default:
+      PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,
+                 error.c_str());
+      return false;
   }
-  return true;
 }
 
 void SkinCfgProgram::DiscardChanges() { discardchanges = true; }

@@ -159,7 +159,8 @@ TEST_F(FileTest, FailuresChangeNothing) {
       for (const char* dest : {"small1", "small2", "small3"}) {
         if (!prog.CopyFile("big", dest)) break;
       }
-      if (!limit(kClose, fs::file_size(prog.workcopy.Path()))) return false;
+      // Close writes the whole archive anew, so half the size is never reached.
+      if (!limit(kClose, fs::file_size(zip) / 2)) return false;
       if (c.discard) prog.DiscardChanges();
       return prog.CloseZip() != (c.fault == kClose) && prog.zip.IsClosed(true);
     }), c.output);

@@ -1,0 +1,454 @@
+// SkinPlatform on POSIX systems. Working files are unnamed (Linux O_TMPFILE)
+// where the file system allows it, else named files that signal handlers
+// remove; locks are flock locks; metadata is copied with fchown, fchmod and
+// the extended-attribute calls, which carry POSIX access control lists.
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "linuxcalls.h"
+#include "skinplatform.h"
+
+namespace {
+
+// --- removal of a named working file on interrupting signals ---
+
+// A signal handler may only touch plain static data, so the armed path lives
+// here. One named working file at a time is armed.
+char g_armedpath[PATH_MAX + 1];
+volatile sig_atomic_t g_armed = 0;
+
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
+const int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+struct sigaction g_oldactions[kSignalCount];
+bool g_installed[kSignalCount];
+bool g_atexitregistered = false;
+
+extern "C" void RemoveOnSignal(int sig) {
+  if (g_armed) unlink(g_armedpath);
+  // Die the way the signal would have killed us, so the parent sees it.
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+extern "C" void RemoveAtExit() {
+  if (g_armed) unlink(g_armedpath);
+}
+
+// Keeps the handled signals pending while the armed path or the file it
+// names changes, so the handler never sees half of an update.
+class SignalBlock {
+ public:
+  SignalBlock() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kSignals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalBlock() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  SignalBlock(const SignalBlock&) = delete;
+  SignalBlock& operator=(const SignalBlock&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// Call with the signals blocked.
+void Arm(const std::string& path) {
+  std::snprintf(g_armedpath, sizeof g_armedpath, "%s", path.c_str());
+  g_armed = 1;
+  for (int i = 0; i < kSignalCount; ++i) {
+    if (g_installed[i]) continue;
+    struct sigaction current;
+    if (sigaction(kSignals[i], nullptr, &current) != 0) continue;
+    // A signal ignored by whoever started us (nohup, background jobs) must
+    // stay ignored; then it cannot end the run either.
+    if (current.sa_handler == SIG_IGN) continue;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = RemoveOnSignal;
+    sigfillset(&action.sa_mask);
+    if (sigaction(kSignals[i], &action, &g_oldactions[i]) == 0) g_installed[i] = true;
+  }
+  if (!g_atexitregistered) g_atexitregistered = atexit(RemoveAtExit) == 0;
+}
+
+// Call with the signals blocked.
+void Disarm() {
+  g_armed = 0;
+  for (int i = 0; i < kSignalCount; ++i) {
+    if (g_installed[i]) sigaction(kSignals[i], &g_oldactions[i], nullptr);
+    g_installed[i] = false;
+  }
+}
+
+// --- helpers ---
+
+SysResult Failed(std::string* error, int code = errno) {
+  *error = std::strerror(code);
+  return SysResult::kFailed;
+}
+
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.index = static_cast<uint64_t>(st.st_ino);
+  id.size = static_cast<uint64_t>(st.st_size);
+#ifdef __APPLE__
+  id.modified = st.st_mtimespec.tv_sec;
+  id.modifiednsec = st.st_mtimespec.tv_nsec;
+#else
+  id.modified = st.st_mtim.tv_sec;
+  id.modifiednsec = st.st_mtim.tv_nsec;
+#endif
+  return id;
+}
+
+std::string RandomPart() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937 generator(std::random_device{}() ^ static_cast<unsigned>(getpid()));
+  std::string part(6, 'X');
+  for (char& c : part) c = kChars[generator() % (sizeof kChars - 1)];
+  return part;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// True when `path` names the very file open as `fd`.
+bool SameFile(int fd, const std::string& path) {
+  struct stat byfd, bypath;
+  return fstat(fd, &byfd) == 0 && lstat(path.c_str(), &bypath) == 0 &&
+         byfd.st_dev == bypath.st_dev && byfd.st_ino == bypath.st_ino;
+}
+
+// Creates and locks a new named working file; the caller has the signals
+// blocked so the file is armed from its first moment.
+int CreateNamedFile(const std::string& folder, const std::string& prefix, std::string* path) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = Join(folder, prefix + RandomPart());
+    int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    Arm(*path);
+    // A cleaning run could have taken the file for stale before the lock:
+    // then it is gone, and we try another name.
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && SameFile(fd, *path)) return fd;
+    Disarm();
+    close(fd);
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Gives an unnamed working file a name in its folder.
+bool LinkUnnamed(int fd, const std::string& folder, const std::string& prefix,
+                 std::string* path) {
+#if VRD_LINUX_CALLS
+  char procpath[64];
+  std::snprintf(procpath, sizeof procpath, "/proc/self/fd/%d", fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = Join(folder, prefix + RandomPart());
+    if (linkat(fd, "", AT_FDCWD, path->c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno == EEXIST) continue;
+    // Without the privilege AT_EMPTY_PATH asks for, /proc names the file too.
+    if (linkat(AT_FDCWD, procpath, AT_FDCWD, path->c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+#else
+  (void)fd;
+  (void)folder;
+  (void)prefix;
+  (void)path;
+  errno = ENOTSUP;
+#endif
+  return false;
+}
+
+bool IsUnsupported(int code) { return code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS; }
+
+// Copies every extended attribute (POSIX access control lists included).
+SysResult CopyAttributes(int from, int to, std::string* error) {
+#ifdef __APPLE__
+  ssize_t size = flistxattr(from, nullptr, 0, 0);
+#else
+  ssize_t size = flistxattr(from, nullptr, 0);
+#endif
+  if (size < 0) return IsUnsupported(errno) ? SysResult::kOk : Failed(error);
+  std::string names(static_cast<size_t>(size), '\0');
+#ifdef __APPLE__
+  size = flistxattr(from, &names[0], names.size(), 0);
+#else
+  size = flistxattr(from, &names[0], names.size());
+#endif
+  if (size < 0) return Failed(error);
+  names.resize(static_cast<size_t>(size));
+  for (size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+    const char* name = names.c_str() + at;
+    if (*name == '\0') continue;
+#ifdef __APPLE__
+    ssize_t length = fgetxattr(from, name, nullptr, 0, 0, 0);
+#else
+    ssize_t length = fgetxattr(from, name, nullptr, 0);
+#endif
+    if (length < 0) return Failed(error);
+    std::string value(static_cast<size_t>(length), '\0');
+#ifdef __APPLE__
+    length = fgetxattr(from, name, &value[0], value.size(), 0, 0);
+    int set = length < 0 ? -1 : fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0, 0);
+#else
+    length = fgetxattr(from, name, &value[0], value.size());
+    int set = length < 0 ? -1 : fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0);
+#endif
+    if (set != 0) {
+      // Security labels belong to the system, which gives the new file its
+      // own; everything else must come along.
+      if (std::strncmp(name, "security.", 9) == 0 && (errno == EPERM || IsUnsupported(errno))) {
+        continue;
+      }
+      return Failed(error);
+    }
+  }
+  return SysResult::kOk;
+}
+
+void SyncFolder(const std::string& folder) {
+  // A failure here is not reported: after a crash the folder then shows the
+  // old archive or the new one, both whole.
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+class PosixSkinPlatform : public SkinPlatform {
+ public:
+  explicit PosixSkinPlatform(bool unnamedfiles) : unnamedfiles_(unnamedfiles) {}
+
+  SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
+                        std::string* realpath, std::string* error) override {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      *error = std::strerror(errno);
+      return SysResult::kNotFound;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      int code = errno;
+      close(fd);
+      return Failed(error, code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+      close(fd);
+      return SysResult::kNotRegular;
+    }
+    char resolved[PATH_MAX];
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        ::realpath(path.c_str(), resolved) == nullptr) {
+      int code = errno;
+      close(fd);
+      return Failed(error, code);
+    }
+    *handle = fd;
+    *identity = IdentityOf(st);
+    *realpath = resolved;
+    return SysResult::kOk;
+  }
+
+  SysResult CheckWritable(const std::string& path, std::string* error) override {
+    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Failed(error);
+    close(fd);
+    return SysResult::kOk;
+  }
+
+  SysResult IdentifyPath(const std::string& path, FileIdentity* identity,
+                         std::string* error) override {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+      *error = std::strerror(errno);
+      return errno == ENOENT ? SysResult::kNotFound : SysResult::kFailed;
+    }
+    *identity = IdentityOf(st);
+    return SysResult::kOk;
+  }
+
+  SysResult IdentifyHandle(Handle handle, FileIdentity* identity, std::string* error) override {
+    struct stat st;
+    if (fstat(static_cast<int>(handle), &st) != 0) return Failed(error);
+    *identity = IdentityOf(st);
+    return SysResult::kOk;
+  }
+
+  SysResult TryLock(Handle handle, std::string* error) override {
+    while (flock(static_cast<int>(handle), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) return SysResult::kBusy;
+      return Failed(error);
+    }
+    return SysResult::kOk;
+  }
+
+  void Unlock(Handle handle) override { flock(static_cast<int>(handle), LOCK_UN); }
+
+  SysResult CreateWorkFile(const std::string& folder, const std::string& prefix, Handle* handle,
+                           std::string* path, std::string* error) override {
+    path->clear();
+#if VRD_LINUX_CALLS
+    int fd = unnamedfiles_ ? open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
+    if (fd >= 0) {
+      if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int code = errno;
+        close(fd);
+        return Failed(error, code);
+      }
+      *handle = fd;
+      return SysResult::kOk;
+    }
+    // File systems without unnamed files say so in one of these ways.
+    if (unnamedfiles_ && !IsUnsupported(errno) && errno != EISDIR && errno != EINVAL) {
+      return Failed(error);
+    }
+#endif
+    SignalBlock block;
+    int named = CreateNamedFile(folder, prefix, path);
+    if (named < 0) return Failed(error);
+    *handle = named;
+    return SysResult::kOk;
+  }
+
+  SysResult CopyMetadata(Handle from, Handle to, std::string* error) override {
+    struct stat source, work;
+    int in = static_cast<int>(from), out = static_cast<int>(to);
+    if (fstat(in, &source) != 0 || fstat(out, &work) != 0) return Failed(error);
+    if (source.st_uid != work.st_uid || source.st_gid != work.st_gid) {
+      if (fchown(out, source.st_uid, source.st_gid) != 0) {
+        if (errno == EPERM) return SysResult::kForeign;
+        return Failed(error);
+      }
+    }
+    if (fchmod(out, source.st_mode & 07777) != 0) return Failed(error);
+    return CopyAttributes(in, out, error);
+  }
+
+  SysResult Sync(Handle handle, std::string* error) override {
+    if (fsync(static_cast<int>(handle)) != 0) return Failed(error);
+    return SysResult::kOk;
+  }
+
+  SysResult Publish(Handle work, const std::string& workpath, const std::string& folder,
+                    const std::string& prefix, const std::string& target,
+                    std::string* error) override {
+    int fd = static_cast<int>(work);
+    int code = 0;
+    {
+      // No signal may strike between giving the file a name and the rename.
+      SignalBlock block;
+      std::string named = workpath;
+      if (named.empty()) {
+        if (!LinkUnnamed(fd, folder, prefix, &named)) {
+          code = errno;
+          close(fd);
+          return Failed(error, code);
+        }
+        Arm(named);
+      }
+      if (rename(named.c_str(), target.c_str()) != 0) {
+        code = errno;
+        unlink(named.c_str());
+      }
+      Disarm();
+    }
+    close(fd);
+    if (code != 0) return Failed(error, code);
+    SyncFolder(folder);
+    return SysResult::kOk;
+  }
+
+  void CloseWorkFile(Handle work, const std::string& workpath) override {
+    SignalBlock block;
+    if (!workpath.empty()) {
+      unlink(workpath.c_str());
+      Disarm();
+    }
+    close(static_cast<int>(work));
+  }
+
+  void Close(Handle handle) override { close(static_cast<int>(handle)); }
+
+  std::vector<std::string> ListWorkFiles(const std::string& folder,
+                                         const std::string& prefix) override {
+    std::vector<std::string> found;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return found;
+    while (struct dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+        found.push_back(Join(folder, name));
+      }
+    }
+    closedir(dir);
+    return found;
+  }
+
+  void RemoveIfStale(const std::string& path) override {
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    // A live run holds the lock on its working file until it ends.
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        SameFile(fd, path)) {
+      unlink(path.c_str());
+    }
+    close(fd);
+  }
+
+  void SplitPath(const std::string& path, std::string* folder, std::string* name) override {
+    size_t slash = path.rfind('/');
+    *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+  }
+
+  std::string JoinPath(const std::string& folder, const std::string& name) override {
+    return Join(folder, name);
+  }
+
+  void SleepMilliseconds(int milliseconds) override {
+    struct timespec pause = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+  }
+
+  size_t MaxNameLength(const std::string& folder) override {
+    long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<size_t>(limit) : 255;
+  }
+
+ private:
+  bool unnamedfiles_;
+};
+
+}  // namespace
+
+SkinPlatform& SystemSkinPlatform(bool unnamedfiles) {
+  static PosixSkinPlatform unnamed(true), named(false);
+  return unnamedfiles ? unnamed : named;
+}
