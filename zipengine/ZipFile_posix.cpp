@@ -10,6 +10,7 @@
 
 #include "ZipException.h"
 #include "ZipFile.h"
+#include "linuxcalls.h"
 
 static_assert(sizeof(off_t) == 8, "archives need 64-bit file offsets");
 
@@ -143,7 +144,7 @@ void CZipFile::Write(const void* buffer, uint32_t count) {
 
 uint64_t CZipFile::CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, uint64_t count) {
   uint64_t done = 0;
-#ifdef __linux__
+#if VRD_LINUX_CALLS
   const uint64_t kMaxChunk = 1u << 30;
   while (done < count) {
     off_t in = static_cast<off_t>(from + done), out = static_cast<off_t>(to + done);
