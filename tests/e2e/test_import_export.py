@@ -128,10 +128,14 @@ class ImportExportTest(harness.TestCase):
             (old, "vrd.cfg", "y\nn\n", OVERWRITE + "Cancelled.\n", old),
             (old, "vrd.cfg", "n\n", "Cancelled.\n", old),
             (None, "no/x.cfg", "y\n", "ERROR: Could not write file: no/x.cfg\n" + ABORTED, None),
+            # Written beside itself under a short name, whatever its own length.
+            (old, "x" * 246 + ".cfg", "y\ny\n", OVERWRITE + done, written),
         ]
         for existing, cfg, answers, tail, content in cases:
             with self.subTest(existing=existing, answers=answers, cfg=cfg):
-                self.put_settings(existing)
+                self.put_settings(None)
+                if existing is not None:
+                    self.write_file(cfg, existing)
                 args = ["--nowait"] + ([] if cfg == "vrd.cfg" else ["--ie=" + cfg])
                 self.assert_run(args, banner() + MENU + "\n" + listing(LIVE)
                                 + "\n" + EXPORT % cfg + tail, int(ABORTED in tail),
