@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config zlib1g-dev libargtable2-dev libgtest-dev googletest
-          python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev)
+          python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev strace)
 
 missing=()
 for p in "${packages[@]}"; do
