@@ -4,43 +4,26 @@
 #ifndef FUZZ_ZIP_FUZZ_CASES_H
 #define FUZZ_ZIP_FUZZ_CASES_H
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "ZipArchive.h"
+#include "fuzz_scratch.h"
 
 namespace zipfuzz {
 
-// One scratch file per process: the engine reads archives from disk only.
+// The engine reads archives from disk only.
 inline const std::string& ScratchPath() {
-  static const std::string path = [] {
-    const char* dir = getenv("TMPDIR");
-    return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vrdzipfuzz-" +
-           std::to_string(getpid()) + ".zip";
-  }();
+  static const std::string path = fuzzscratch::Path(".zip");
   return path;
 }
 
-inline std::string ReadScratch() {
-  std::string data;
-  FILE* f = fopen(ScratchPath().c_str(), "rb");
-  if (f == nullptr) return data;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, n);
-  fclose(f);
-  return data;
-}
+inline std::string ReadScratch() { return fuzzscratch::Read(ScratchPath()); }
 
 inline bool WriteScratch(const uint8_t* data, size_t size) {
-  FILE* f = fopen(ScratchPath().c_str(), "wb");
-  if (f == nullptr) return false;
-  bool ok = size == 0 || fwrite(data, 1, size, f) == size;
-  return fclose(f) == 0 && ok;
+  return fuzzscratch::Write(ScratchPath(), data, size);
 }
 
 // Extracts like the program (memory file preset to the claimed size), but

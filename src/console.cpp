@@ -11,9 +11,9 @@ namespace {
 
 const size_t kOutputSize = 1024;  // one formatted text, NUL included
 const size_t kInputSize = 256;    // the shared input buffer
-const size_t kDiscardSize = 64;   // pieces in which an overlong line is dropped
 
 char g_input[kInputSize];
+size_t g_inputlength;  // bytes of the last line kept in g_input, NULs included
 
 // Formats into a fixed text; a longer result is cut, never overrun.
 void FormatText(char* out, const char* format, va_list args) {
@@ -76,22 +76,23 @@ void SkinCfgProgram::PrintDebug(const char* unit, int line, const char* format, 
 const char* SkinCfgProgram::ReadLine() {
   // Prompts end without a line break: show them before waiting.
   fflush(stdout);
-  if (fgets(g_input, sizeof g_input, stdin) == nullptr) {
+  // Byte by byte rather than fgets: a NUL byte must neither hide the end of
+  // the line from us nor make the line look shorter than it was typed.
+  size_t len = 0;
+  int c = EOF;
+  while (len < kInputSize - 1 && (c = getc(stdin)) != EOF && c != '\n') {
+    g_input[len++] = static_cast<char>(c);
+  }
+  g_input[len] = '\0';
+  g_inputlength = len;
+  if (len == 0 && c == EOF) {
     inputended = true;
-    g_input[0] = '\0';
     return nullptr;
   }
-  size_t len = strlen(g_input);
-  if (len > 0 && g_input[len - 1] == '\n') {
-    g_input[len - 1] = '\0';
-    return g_input;
-  }
-  if (len < kInputSize - 1) return g_input;  // last line without a line break
   // Overlong line: keep the first 255 characters, drop the rest of the line.
-  char chunk[kDiscardSize];
-  while (fgets(chunk, sizeof chunk, stdin) != nullptr) {
-    size_t n = strlen(chunk);
-    if (n > 0 && chunk[n - 1] == '\n') break;
+  if (len == kInputSize - 1) {
+    while ((c = getc(stdin)) != EOF && c != '\n') {
+    }
   }
   return g_input;
 }
@@ -114,6 +115,8 @@ int SkinCfgProgram::ClassifyInput(const char* line) {
 int SkinCfgProgram::GetInput() {
   const char* line = ReadLine();
   if (line == nullptr) return -1;
+  // A NUL byte inside the line: whatever comes before it is not the answer.
+  if (strlen(line) != g_inputlength) return 0;
   return ClassifyInput(line);
 }
 

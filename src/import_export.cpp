@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "SkinCfgProgram.h"
+#include "plainfile.h"
 
 static const char kUnit[] = "import_export";
 
@@ -65,13 +66,22 @@ bool IsRequiredItem(const SetupItemInfo& item) {
   return item.id >= 2 && item.id <= 5;
 }
 
+// A FIFO, device or folder is refused before anything reads or writes it:
+// reading one could wait for ever.
+bool RefuseIrregular(SkinCfgProgram* program, plainfile::Kind kind) {
+  if (kind != plainfile::Kind::kOther) return false;
+  program->PrintMessage("ERROR: Not a regular file: %s\n", program->cfgfilename);
+  return true;
+}
+
 }  // namespace
 
 bool SkinCfgProgram::ExportFileExists(bool* exists) {
   *exists = false;
   // Any failure to open counts as absence; then the write reports the reason.
-  FILE* f = std::fopen(cfgfilename, "rb");
-  if (f == nullptr) return true;
+  plainfile::Kind kind;
+  FILE* f = plainfile::OpenForReading(cfgfilename, &kind);
+  if (f == nullptr) return !RefuseIrregular(this, kind);
   if (std::fclose(f) != 0) {
     PrintError(kUnit, __LINE__, "ExportFileExists: Failed to close file: %s\n", cfgfilename);
     return false;
@@ -108,26 +118,46 @@ bool SkinCfgProgram::BuildSetupDataItem(const SetupItemInfo* item) {
   return true;
 }
 
+// The text goes to a new file beside the settings file (beside the file a
+// symbolic link leads to), which is flushed to disk and renamed over it: a
+// failure at any step leaves the old file as it was and no new file behind.
 bool SkinCfgProgram::WriteExportFile() {
-  // Binary mode: the file has bare line feeds on every platform.
-  FILE* f = std::fopen(cfgfilename, "wb");
+  const size_t length = FindChar(cfgdata, sizeof cfgdata, '\0');
+  if (length == kNotFound) {
+    PrintError(kUnit, __LINE__, "WriteExportFile(): Invalid buffer content\n");
+    return false;
+  }
+  char target[plainfile::kPathSize];
+  char temp[plainfile::kPathSize];
+  FILE* f = nullptr;
+  if (plainfile::RealTarget(cfgfilename, target, sizeof target)) {
+    const plainfile::Status existing = plainfile::Inspect(target);
+    if (RefuseIrregular(this, existing.kind)) return false;
+    // A file we may not write stays as it is, although its folder would let
+    // us replace it.
+    if (existing.kind != plainfile::Kind::kRegular || existing.writable) {
+      f = plainfile::CreateBeside(target, existing, temp, sizeof temp);
+    }
+  }
   if (f == nullptr) {
     PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
     return false;
   }
-  const size_t length = FindChar(cfgdata, sizeof cfgdata, '\0');
-  if (length == kNotFound) {
+  // Binary mode: the file has bare line feeds on every platform.
+  if (std::fwrite(cfgdata, 1, length, f) != length || !plainfile::FlushToDisk(f)) {
     std::fclose(f);
-    PrintError(kUnit, __LINE__, "WriteExportFile(): Invalid buffer content\n");
-    return false;
-  }
-  if (std::fwrite(cfgdata, 1, length, f) != length) {
-    std::fclose(f);
+    std::remove(temp);
     PrintError(kUnit, __LINE__, "WriteExportFile(): fwrite() failed on file: %s\n", cfgfilename);
     return false;
   }
   if (std::fclose(f) != 0) {
+    std::remove(temp);
     PrintError(kUnit, __LINE__, "WriteExportFile(): Failed to close file: %s\n", cfgfilename);
+    return false;
+  }
+  if (!plainfile::MoveOver(temp, target)) {
+    std::remove(temp);
+    PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
     return false;
   }
   return true;
@@ -136,9 +166,10 @@ bool SkinCfgProgram::WriteExportFile() {
 bool SkinCfgProgram::ImportFile() { return ReadImportFile() && ParseImportFile(); }
 
 bool SkinCfgProgram::ReadImportFile() {
-  FILE* f = std::fopen(cfgfilename, "rb");
+  plainfile::Kind kind;
+  FILE* f = plainfile::OpenForReading(cfgfilename, &kind);
   if (f == nullptr) {
-    PrintMessage("ERROR: File not found: %s\n", cfgfilename);
+    if (!RefuseIrregular(this, kind)) PrintMessage("ERROR: File not found: %s\n", cfgfilename);
     return false;
   }
   if (std::fseek(f, 0, SEEK_END) != 0) {

@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config zlib1g-dev libargtable2-dev libgtest-dev googletest
-          python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev
-          strace time)  # the last two for bench/run_bench.sh
+          python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev strace
+          time)  # for bench/run_bench.sh
 
 missing=()
 for p in "${packages[@]}"; do

@@ -310,13 +310,12 @@ def skin_entries(live=None, mismatch=(), version=BUILD, filler=0, filler_size=40
     return entries
 
 
-def _zip_with_zipfile(entries, stored):
+def _zip_with_zipfile(entries, stored, raw=()):
     out = io.BytesIO()
-    method = zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED
     with zipfile.ZipFile(out, "w") as zf:
         for name, data in entries:
             info = zipfile.ZipInfo(name, DATE_TIME)
-            info.compress_type = method
+            info.compress_type = zipfile.ZIP_STORED if stored or name in raw else zipfile.ZIP_DEFLATED
             info.create_system = 3
             info.external_attr = 0o100644 << 16
             zf.writestr(info, data, compresslevel=6 if not stored else None)
@@ -408,10 +407,11 @@ def stub_bytes(size):
 
 def build_skin(live=None, missing=(), mismatch=(), version=BUILD, filler=0, filler_size=4096,
                stored=False, tool="zipfile", backslash=(), upper=None, corrupt_crc_in=(),
-               corrupt_data_in=(), methods=None, stub=0):
+               corrupt_data_in=(), methods=None, stub=0, texts=None):
     """The archive bytes for the given options (see --help)."""
     upper = upper or {}
-    entries = skin_entries(live, mismatch, version, filler, filler_size)
+    texts = {name: os.fsencode(text) for name, text in (texts or {}).items()}
+    entries = skin_entries(live, mismatch, version, filler, filler_size) + list(texts.items())
     names = [n for n, _ in entries]
     for name in list(missing) + list(backslash) + list(upper):
         if name not in names:
@@ -423,8 +423,12 @@ def build_skin(live=None, missing=(), mismatch=(), version=BUILD, filler=0, fill
         return n.replace("/", "\\") if n in backslash else n
 
     renamed = [(stored_name(n), d) for n, d in entries if n not in missing]
-    writer = _zip_with_infozip if tool == "zip" else _zip_with_zipfile
-    data = writer(renamed, stored)
+    if tool == "zip":
+        if texts:
+            raise ValueError("--text needs the zipfile writer")
+        data = _zip_with_infozip(renamed, stored)
+    else:
+        data = _zip_with_zipfile(renamed, stored, raw=texts)
 
     for name in corrupt_crc_in:
         data = corrupt_crc(data, stored_name(name))
@@ -469,6 +473,8 @@ def parse_args(argv):
     p.add_argument("--method", action="append", metavar="ENTRY=NUM",
                    help="write compression method NUM into both headers of ENTRY (99: unsupported)")
     p.add_argument("--stored", action="store_true", help="store every entry uncompressed")
+    p.add_argument("--text", action="append", metavar="ENTRY=TEXT",
+                   help="add an entry holding TEXT, stored uncompressed, last (repeatable)")
     p.add_argument("--filler", type=int, default=0, metavar="N",
                    help="N unrelated entries placed between the live entries")
     p.add_argument("--filler-size", type=int, default=4096, metavar="BYTES",
@@ -488,6 +494,7 @@ def parse_args(argv):
         args.live = {int(k): int(v) for k, v in _pairs(args.live, "--live").items()}
         args.method = {k: int(v) for k, v in _pairs(args.method, "--method").items()}
         args.upper = _pairs(args.upper, "--upper")
+        args.text = _pairs(args.text, "--text")
     except ValueError as e:
         p.error(str(e))
     if args.no_version:
@@ -514,7 +521,8 @@ def main(argv=None):
                       version=args.version, filler=args.filler, filler_size=args.filler_size,
                       stored=args.stored, tool=args.tool, backslash=args.backslash,
                       upper=args.upper, corrupt_crc_in=args.corrupt_crc,
-                      corrupt_data_in=args.corrupt_data, methods=args.method, stub=args.stub)
+                      corrupt_data_in=args.corrupt_data, methods=args.method, stub=args.stub,
+                      texts=args.text)
     with open(args.out, "wb") as f:
         f.write(data)
     return 0

@@ -22,7 +22,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 if [ -x fuzz/run_fuzz.sh ] || [ -f fuzz/run_fuzz.sh ]; then
   step "fuzzing (bounded)"
-  bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-60}"
+  bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-40}"
 fi
 
 if [ -f tools/ci_macos_variant.sh ]; then

@@ -127,10 +127,16 @@ class TestCase(unittest.TestCase):
     def restore(self):
         self.write_file(self.archive, self.saved)
 
-    def assert_run(self, args, expected, status, stdin=""):
-        """Checks the whole output and exit status of a run whose input ends after `stdin`."""
-        proc = subprocess.run(RUNNER + [EXE] + list(args), cwd=self.dir, timeout=60,
-                              capture_output=True, input=stdin.encode())
+    def assert_run(self, args, expected, status, stdin="", wrapper=(), **popen):
+        """Checks the whole output and exit status of a run whose input ends after `stdin`
+        (None: standard input closed), started through `wrapper` (a command such as strace)
+        with `popen` for subprocess.run."""
+        if stdin is None:
+            popen["preexec_fn"] = lambda: os.closerange(0, 1)
+        else:
+            popen["input"] = stdin.encode()
+        proc = subprocess.run(list(wrapper) + RUNNER + [EXE] + list(args), cwd=self.dir, timeout=60,
+                              capture_output=True, **popen)
         error = proc.stderr.decode(errors="replace")
         self.assertGreaterEqual(proc.returncode, 0, "killed by a signal\n" + error)
         # The program never writes to standard error; a runner such as Wine may.

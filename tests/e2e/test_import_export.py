@@ -2,6 +2,10 @@
 every kind of file the reader has to judge, and the round trip between them."""
 
 import os
+import resource
+import shutil
+import stat
+import unittest
 
 import harness
 from harness import ABORTED, MENU, RETRY, banner, header, listing, settings_text
@@ -17,6 +21,7 @@ NEWER = "WARNING: The settings file was saved with a newer version of this progr
 MISMATCH = "ERROR: The settings file version does not match its content.\n"
 INVALID = "ERROR: [import_export:#] ParseImportFile(): Invalid file: vrd.cfg\n"
 PARSE = "ERROR: [import_export:#] ParseImportFile(): %s not found in file: vrd.cfg at line:%d\n"
+IRREGULAR = "ERROR: Not a regular file: %s\n"
 
 # What the skin holds, and what the settings files ask for; they differ in
 # most items, also in the five that some files leave out.
@@ -123,10 +128,14 @@ class ImportExportTest(harness.TestCase):
             (old, "vrd.cfg", "y\nn\n", OVERWRITE + "Cancelled.\n", old),
             (old, "vrd.cfg", "n\n", "Cancelled.\n", old),
             (None, "no/x.cfg", "y\n", "ERROR: Could not write file: no/x.cfg\n" + ABORTED, None),
+            # Written beside itself under a short name, whatever its own length.
+            (old, "x" * 246 + ".cfg", "y\ny\n", OVERWRITE + done, written),
         ]
         for existing, cfg, answers, tail, content in cases:
             with self.subTest(existing=existing, answers=answers, cfg=cfg):
-                self.put_settings(existing)
+                self.put_settings(None)
+                if existing is not None:
+                    self.write_file(cfg, existing)
                 args = ["--nowait"] + ([] if cfg == "vrd.cfg" else ["--ie=" + cfg])
                 self.assert_run(args, banner() + MENU + "\n" + listing(LIVE)
                                 + "\n" + EXPORT % cfg + tail, int(ABORTED in tail),
@@ -135,6 +144,69 @@ class ImportExportTest(harness.TestCase):
                 self.assertEqual(harness.file_bytes(cfg) if os.path.exists(cfg) else None, content)
                 self.assert_untouched()
         self.assertFalse(os.path.exists(self.path("no")))
+
+    def test_only_regular_files_are_read_or_written(self):
+        # Each once blocked for ever (FIFO), read as an empty file or written into.
+        os.mkdir(self.path("folder.cfg"))
+        others = ["folder.cfg", "NUL" if harness.WINDOWS else "/dev/null"]
+        if hasattr(os, "mkfifo"):
+            os.mkfifo(self.path("pipe.cfg"))
+            others.append("pipe.cfg")
+        for cfg in others:
+            importing = "Importing settings from file: %s\n" % cfg + IRREGULAR % cfg + ABORTED
+            runs = [(["--import"], "", "\n" + importing), ([], "4\n", MENU + "\n" + importing),
+                    ([], "5\ny\n", MENU + "\n" + listing(LIVE) + "\n" + EXPORT % cfg
+                     + IRREGULAR % cfg + ABORTED)]
+            for args, stdin, expected in runs:
+                with self.subTest(cfg=cfg, stdin=stdin):
+                    self.assert_run(args + ["--nowait", "--ie=" + cfg], banner() + expected, 1,
+                                    stdin)
+                    self.assert_untouched()
+
+    @unittest.skipIf(harness.RUNNER or os.name != "posix",
+                     "file-size limits and injected faults would hit Wine, not the program")
+    def test_failed_export_keeps_the_old_file(self):
+        old, done = b"# kept\n", "File successfully written.\n"
+        failed = "ERROR: [import_export:#] WriteExportFile(): fwrite() failed on file: %s\n"
+        no_limit = resource.getrlimit(resource.RLIMIT_FSIZE)
+
+        def limited():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (0, no_limit[1]))
+
+        def injected(call, error):
+            # LeakSanitizer cannot work under ptrace: the sanitizer build leaves leaks to
+            # the other runs here.
+            options = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+            return {"wrapper": [shutil.which("strace") or "strace", "-f", "-qq", "-o", os.devnull,
+                                "-e", "inject=%s:error=%s" % (call, error)],
+                    "env": dict(os.environ, ASAN_OPTIONS=options)}
+
+        cases = [  # case, --ie, what makes the export fail, the output after the question
+            ("over the size limit", "vrd.cfg", {"preexec_fn": limited}, failed % "vrd.cfg"),
+            ("through a link, over the limit", "link.cfg", {"preexec_fn": limited},
+             failed % "link.cfg"),
+            ("fsync fails", "vrd.cfg", injected("fsync", "EIO"), failed % "vrd.cfg"),
+            ("rename fails", "vrd.cfg", injected("rename", "EXDEV"),
+             "ERROR: Could not write file: vrd.cfg\n"),
+            ("through a link", "link.cfg", {}, None),
+        ]
+        for case, cfg, fault, error in cases:
+            with self.subTest(case=case):
+                if "wrapper" in fault and shutil.which("strace") is None:
+                    self.skipTest("strace is not installed")
+                self.put_settings(old)
+                os.chmod(self.path("vrd.cfg"), 0o640)
+                if cfg == "link.cfg" and not os.path.islink(self.path(cfg)):
+                    os.symlink("vrd.cfg", self.path(cfg))
+                self.assert_run(["--nowait", "--ie=" + cfg], banner() + MENU + "\n"
+                                + listing(LIVE) + "\n" + EXPORT % cfg + OVERWRITE
+                                + (error + ABORTED if error else done), int(error is not None),
+                                stdin="5\ny\ny\n", **fault)
+                self.assertEqual(harness.file_bytes(self.path("vrd.cfg")),
+                                 settings_text(LIVE).encode() if error is None else old)
+                self.assertEqual(stat.S_IMODE(os.stat(self.path("vrd.cfg")).st_mode), 0o640)
+                self.assertTrue(os.path.islink(self.path("link.cfg")) or cfg != "link.cfg")
+                self.assert_untouched()
 
     def test_round_trip_to_another_skin_and_back(self):
         source = {2: 1, 3: 1, 4: 3, 5: 2, 1: 1, 16: 0, 17: 2, 18: 2}

@@ -64,7 +64,7 @@ class MenuTest(harness.TestCase):
         carried = {2: "default", 3: "active"}
         cases = [  # skin options (None: LIVE), answers, output after the menu, status, applied
             (None, "0\n7\ny\n\n6\n", RETRY * 4 + TERMINATED, 0, None),
-            (None, "n\n06\n 6\n6 \n100\n-6\nsix\n6\n", RETRY * 7 + TERMINATED, 0, None),
+            (None, "n\n06\n 6\n6 \n100\n-6\nsix\n6\0x\n6\n", RETRY * 8 + TERMINATED, 0, None),
             (None, "2\n", "\n" + harness.listing(LIVE), 0, None),
             (["--mismatch", "gui/pointer_normal.png"], "2\n", "\nERROR: [vrdskincfg:#] "
              "GetCurrentValue(): Failed to get the current setting of Mouse cursor\n" + ABORTED,
@@ -72,7 +72,7 @@ class MenuTest(harness.TestCase):
             # Setup left unchanged rewrites the live setup, or nothing.
             (None, setup_in + "y\n", setup_out + "Successfully applied.\n", 0, LIVE),
             (None, setup_in + "n\n", setup_out + "No changes made.\n", 0, None),
-            (None, setup_in + "yes\nno\n\n y\ny \nN\n", setup_out + RETRY * 5
+            (None, setup_in + "yes\nno\n\n y\ny \ny\0junk\nN\n", setup_out + RETRY * 6
              + "No changes made.\n", 0, None),
             (None, picks_in + "y\n", picks_out + "Successfully applied.\n", 0,
              {**LIVE, 15: 2, 1: 0}),
@@ -92,9 +92,14 @@ class MenuTest(harness.TestCase):
             (None, partial_in, partial_out + EOF + ABORTED, 1, None),
             (None, setup_in + "yes\n", setup_out + RETRY + EOF + ABORTED, 1, None),
             (everything, "3\n", RESET + EOF + ABORTED, 1, None),
+            # Standard input closed: the skin, opened in its place, once answered
+            # the menu with the lines it holds.
+            (everything + ["--text", "answers.txt=\n3\ny\n"], None, EOF + ABORTED, 1, None),
         ]
         for options, stdin, expected, status, applied in cases:
-            with self.subTest(stdin=stdin[-20:], options=options):
+            with self.subTest(stdin=stdin and stdin[-20:], options=options):
+                if stdin is None and harness.RUNNER:
+                    self.skipTest("a closed descriptor reaches Wine, not the program")
                 self.make_skin("vrd.zip", *(options or harness.live_options(LIVE)))
                 self.assert_run(["--nowait"], banner() + MENU + expected, status, stdin=stdin)
                 if applied is None:

@@ -30,6 +30,12 @@ QUESTIONS = {  # menu answer: the question that confirms the change
 }
 
 
+def text(output):
+    """Output as the tests compare it: line numbers masked, plain line ends."""
+    return harness._LOCATION.sub(lambda m: "[%s:#] " % m.group(1),
+                                 output.decode().replace("\r\n", "\n"))
+
+
 def live_position(entries, item_id):
     """The position of the item's alternative whose bytes are live, or None."""
     item = skin.item_by_id(item_id)
@@ -69,7 +75,7 @@ class OtherWritersTest(harness.TestCase):
             runs = [(CHAT, "chat.cfg"), (CURSOR, "cursor.cfg")]
             rng.shuffle(runs)
             procs = [(change, self.import_run(name, change[2])) for change, name in runs]
-            results = [(change, proc.wait(timeout=60), proc.stdout.read().decode())
+            results = [(change, proc.wait(timeout=60), text(proc.stdout.read()))
                        for change, proc in procs]
             entries = read_entries(self.archive)
             self.assert_archive_ok()
@@ -121,8 +127,7 @@ class OtherWritersTest(harness.TestCase):
                     disturbed = file_bytes(self.archive)
                     out, _ = proc.communicate(b"y\n", timeout=60)
                     self.assertEqual(proc.returncode, 1)
-                    self.assertTrue(harness._LOCATION.sub("[file:#] ", out.decode())
-                                    .endswith(CHANGED % "OpenZip" + ABORTED), out)
+                    self.assertTrue(text(out).endswith(CHANGED % "OpenZip" + ABORTED), out)
                     self.assertTrue(file_bytes(self.archive) == disturbed, "overwritten")
                     self.assertEqual(stray_files(self.dir), [])
 
@@ -142,6 +147,7 @@ class OtherWritersTest(harness.TestCase):
         expected = [".vrd.zip.long777"] + ([] if POSIX_ONLY else [".vrd.zip.LiVe99"])
         self.assertEqual(stray_files(self.dir), sorted(expected))
 
+    @unittest.skipIf(harness.WINDOWS, "a Windows path is at most 260 characters long")
     def test_long_archive_names_can_be_changed(self):
         name = "s" * 246 + ".zip"
         self.make_skin(name)
@@ -181,7 +187,7 @@ class PosixFileTest(harness.TestCase):
         preexec = limit and (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
         proc = subprocess.run(command, cwd=self.dir, capture_output=True, timeout=60,
                               preexec_fn=preexec, stdin=subprocess.DEVNULL)
-        return proc.returncode, proc.stdout.decode()
+        return proc.returncode, text(proc.stdout)
 
     def test_write_past_the_size_limit_is_a_reported_failure(self):
         status, out = self.run_import(limit=len(self.saved) // 2)
@@ -209,8 +215,7 @@ class PosixFileTest(harness.TestCase):
 
         # A group member may write the file, but cannot give it back to its owner.
         status, out = self.run_import(user=member)
-        self.assertEqual((status, harness._LOCATION.sub("[file:#] ", out)[-len(FOREIGN + ABORTED):]),
-                         (1, FOREIGN + ABORTED), out)
+        self.assertEqual((status, out[-len(FOREIGN + ABORTED):]), (1, FOREIGN + ABORTED), out)
         self.assert_untouched()
         for user in (owner, None):  # the owner, then root
             self.restore()

@@ -1,6 +1,8 @@
 // The settings file at its limits: numbers of any length, and a full buffer.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <regex>
 
@@ -63,6 +65,34 @@ TEST_F(SettingsFileTest, ExportFillsTheBufferExactlyAndRefusesMore) {
   EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStdout(),
       std::regex(R"(ERROR: \[import_export:\d+\] BuildSetupDataItem\(\): Buffer overflow\n)")));
   EXPECT_EQ(ziptest::ReadFileBytes(path), written);
+}
+
+// The export renames a new file over the one behind the links: each link
+// stays a link, relative ones resolved from their own folder, the file keeps
+// its permission bits, and no new file is left anywhere. A loop of links
+// can name no file.
+TEST_F(SettingsFileTest, ExportReplacesTheFileBehindItsLinks) {
+  namespace fs = ziptest::fs;
+  fs::create_directory(tmp.Sub("sub"));
+  fs::create_symlink("sub/link2", path);
+  fs::create_symlink("../real.cfg", tmp.Sub("sub/link2"));
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(program.ExportFile());
+    program.items[0].currentval = 1 - program.items[0].currentval;
+    chmod(tmp.Sub("real.cfg").c_str(), 0604);
+  }
+  EXPECT_TRUE(fs::is_symlink(path) && fs::is_symlink(tmp.Sub("sub/link2")));
+  EXPECT_EQ(fs::status(tmp.Sub("real.cfg")).permissions(), static_cast<fs::perms>(0604));
+  EXPECT_NE(ziptest::ReadFileBytes(tmp.Sub("real.cfg")).find("\n1,6;\n"), std::string::npos);
+  size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(tmp.path())) files += !entry.is_directory();
+  EXPECT_EQ(files, 3u);
+
+  fs::remove(tmp.Sub("sub/link2"));
+  fs::create_symlink("../vrd.cfg", tmp.Sub("sub/link2"));
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(program.ExportFile());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Could not write file: " + path + "\n");
 }
 
 }  // namespace
