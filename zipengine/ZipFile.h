@@ -54,6 +54,10 @@ class CZipFile : public CZipAbstractFile {
   // system cannot (the caller copies the rest with Read and Write, which
   // also report any real error) or the source ends early.
   uint64_t CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, uint64_t count);
+  // Starts writing the range to the device without waiting for it, so that
+  // a later Flush, which reports any error, has less left to wait for. Does
+  // nothing where the system offers no such call.
+  void StartFlush(uint64_t from, uint64_t count);
 
  private:
   // Throws the current system error with this file's path.

@@ -159,3 +159,12 @@ uint64_t CZipFile::CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, 
 #endif
   return done;
 }
+
+void CZipFile::StartFlush(uint64_t from, uint64_t count) {
+#if VRD_LINUX_CALLS
+  sync_file_range(Fd(m_hFile), static_cast<off_t>(from), static_cast<off_t>(count),
+                  SYNC_FILE_RANGE_WRITE);
+#else
+  (void)from, (void)count;
+#endif
+}

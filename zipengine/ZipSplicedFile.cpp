@@ -10,6 +10,9 @@ namespace {
 
 // Used only where the system cannot copy between the files itself.
 const uint32_t kCopyBufferSize = 1024 * 1024;
+// The device writes what was copied while the copying goes on, in steps
+// large enough not to get in its way; the final flush then waits less.
+const uint64_t kFlushStep = 8u * 1024 * 1024;
 
 // How much of the copy the system did in the kernel (sharing blocks where the
 // file system can); 0 when the files are not both disk files.
@@ -152,11 +155,16 @@ void CZipSplicedFile::Append(const char* data, uint32_t count) {
 
 void CZipSplicedFile::WriteOut() {
   CZipAutoBuffer buffer;
-  uint64_t at = 0;
+  CZipFile* disk = dynamic_cast<CZipFile*>(m_pOutput);
+  uint64_t at = 0, flushed = 0;
   // Source pieces land below the spool; spooled pieces move down in order.
   for (const Piece& p : m_pieces) {
     if (!p.spooled || p.at != at) CopyToOutput(Backing(p), p.at, at, p.length, buffer);
     at += p.length;
+    if (disk != nullptr && at - flushed >= kFlushStep) {
+      disk->StartFlush(flushed, at - flushed);
+      flushed = at;
+    }
   }
   m_pOutput->SetLength(at);
   m_pieces.clear();
