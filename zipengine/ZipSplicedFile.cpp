@@ -22,7 +22,7 @@ uint64_t SystemCopy(CZipAbstractFile& from, uint64_t fromPos, CZipAbstractFile& 
   CZipFile* out = dynamic_cast<CZipFile*>(&to);
   if (in == nullptr || out == nullptr) return 0;
   // The kernel refuses overlapping ranges of one file.
-  if (in == out && fromPos < toPos + count) return 0;
+  if (in == out && fromPos < toPos + count && toPos < fromPos + count) return 0;
   return out->CopyFrom(*in, fromPos, toPos, count);
 }
 
@@ -36,8 +36,7 @@ void CZipSplicedFile::Begin(CZipAbstractFile& source, CZipAbstractFile& output) 
   m_pieces.clear();
   if (m_length > 0) m_pieces.push_back({0, m_length, false});
   m_position = 0;
-  m_spoolStart = m_spoolEnd = 0;
-  m_bSpooling = false;
+  m_spoolEnd = 0;
 }
 
 void CZipSplicedFile::End() {
@@ -91,12 +90,10 @@ void CZipSplicedFile::Cut(uint64_t from, uint64_t to) {
   }
   m_pieces.swap(kept);
   m_length -= to - from;
-  if (m_bSpooling) {
-    // Space behind the last spooled piece is free again.
-    m_spoolEnd = m_spoolStart;
-    for (const Piece& p : m_pieces) {
-      if (p.spooled && p.at + p.length > m_spoolEnd) m_spoolEnd = p.at + p.length;
-    }
+  // Space behind the last spooled piece is free again.
+  m_spoolEnd = 0;
+  for (const Piece& p : m_pieces) {
+    if (p.spooled && p.at + p.length > m_spoolEnd) m_spoolEnd = p.at + p.length;
   }
 }
 
@@ -136,10 +133,6 @@ void CZipSplicedFile::Write(const void* buffer, uint32_t count) {
 }
 
 void CZipSplicedFile::Append(const char* data, uint32_t count) {
-  if (!m_bSpooling) {
-    m_spoolStart = m_spoolEnd = m_length;
-    m_bSpooling = true;
-  }
   m_pOutput->Seek(static_cast<int64_t>(m_spoolEnd), begin);
   m_pOutput->Write(data, count);
   Piece* last = m_pieces.empty() ? nullptr : &m_pieces.back();
@@ -155,37 +148,60 @@ void CZipSplicedFile::Append(const char* data, uint32_t count) {
 
 void CZipSplicedFile::WriteOut() {
   CZipAutoBuffer buffer;
-  CZipFile* disk = dynamic_cast<CZipFile*>(m_pOutput);
-  uint64_t at = 0, flushed = 0;
-  // Source pieces land below the spool; spooled pieces move down in order.
+  std::vector<uint64_t> place;  // of each piece in the result
+  uint64_t length = 0;
   for (const Piece& p : m_pieces) {
-    if (!p.spooled || p.at != at) CopyToOutput(Backing(p), p.at, at, p.length, buffer);
-    at += p.length;
-    if (disk != nullptr && at - flushed >= kFlushStep) {
-      disk->StartFlush(flushed, at - flushed);
-      flushed = at;
+    place.push_back(length);
+    length += p.length;
+  }
+  // The spool lies where source bytes will go, so it moves first. Pieces
+  // keep their order: moving those that go down from the first and those
+  // that go up from the last never overwrites a piece still to be moved.
+  for (size_t i = 0; i < m_pieces.size(); i++) {
+    const Piece& p = m_pieces[i];
+    if (p.spooled && place[i] < p.at) CopyToOutput(*m_pOutput, p.at, place[i], p.length, buffer);
+  }
+  for (size_t i = m_pieces.size(); i-- > 0;) {
+    const Piece& p = m_pieces[i];
+    if (p.spooled && place[i] > p.at) CopyToOutput(*m_pOutput, p.at, place[i], p.length, buffer);
+  }
+  CZipFile* disk = dynamic_cast<CZipFile*>(m_pOutput);
+  uint64_t flushed = 0;
+  for (size_t i = 0; i < m_pieces.size(); i++) {
+    const Piece& p = m_pieces[i];
+    if (p.spooled) continue;
+    CopyToOutput(*m_pSource, p.at, place[i], p.length, buffer);
+    uint64_t end = place[i] + p.length;
+    if (disk != nullptr && end - flushed >= kFlushStep) {
+      disk->StartFlush(flushed, end - flushed);
+      flushed = end;
     }
   }
-  m_pOutput->SetLength(at);
+  m_pOutput->SetLength(length);
   m_pieces.clear();
-  if (at > 0) m_pieces.push_back({0, at, true});
-  m_bSpooling = true;
-  m_spoolStart = 0;
-  m_spoolEnd = at;
+  if (length > 0) m_pieces.push_back({0, length, true});
+  m_spoolEnd = length;
 }
 
 void CZipSplicedFile::CopyToOutput(CZipAbstractFile& from, uint64_t fromPos, uint64_t toPos,
                                    uint64_t count, CZipAutoBuffer& buffer) {
-  uint64_t done = SystemCopy(from, fromPos, *m_pOutput, toPos, count);
-  if (done < count && buffer.GetSize() == 0) buffer.Allocate(kCopyBufferSize);
-  while (done < count) {
-    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count - done, buffer.GetSize()));
-    from.Seek(static_cast<int64_t>(fromPos + done), begin);
-    uint32_t got = from.Read(buffer.GetBuffer(), n);
-    // The source lost bytes since it was opened.
-    if (got == 0) ThrowError(CZipException::internalError);
-    m_pOutput->Seek(static_cast<int64_t>(toPos + done), begin);
-    m_pOutput->Write(buffer.GetBuffer(), got);
-    done += got;
+  uint64_t low = SystemCopy(from, fromPos, *m_pOutput, toPos, count), high = count;
+  if (low < high && buffer.GetSize() == 0) buffer.Allocate(kCopyBufferSize);
+  // Moving up inside the output starts from the end, so that nothing is
+  // read after it was overwritten.
+  bool backwards = &from == m_pOutput && toPos > fromPos;
+  while (low < high) {
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(high - low, buffer.GetSize()));
+    uint64_t offset = backwards ? high - n : low;
+    from.Seek(static_cast<int64_t>(fromPos + offset), begin);
+    // A shorter file lost bytes since it was opened.
+    if (from.Read(buffer.GetBuffer(), n) != n) ThrowError(CZipException::internalError);
+    m_pOutput->Seek(static_cast<int64_t>(toPos + offset), begin);
+    m_pOutput->Write(buffer.GetBuffer(), n);
+    if (backwards) {
+      high -= n;
+    } else {
+      low += n;
+    }
   }
 }

@@ -1,9 +1,10 @@
 // The archive as OpenForUpdate changes it: a list of pieces, each a range of
 // the source file or of new data spooled into the output file, read and
-// written like one file. Removing bytes only edits the list; new bytes go to
-// the output beyond anything the final archive can need below them. WriteOut
-// then writes every byte of the result once, from offset 0 of the output,
-// and from there on the file is the output itself. The source is only read.
+// written like one file. Removing bytes only edits the list; new bytes are
+// spooled from the start of the output (no gap to fill before them). WriteOut
+// then moves the spool behind the place of the source's bytes and copies
+// those, so every byte of the result is written once (new ones twice), and
+// from there on the file is the output itself. The source is only read.
 #ifndef ZIPENGINE_ZIPSPLICEDFILE_H
 #define ZIPENGINE_ZIPSPLICEDFILE_H
 
@@ -61,7 +62,7 @@ class CZipSplicedFile : public CZipAbstractFile {
   CZipAbstractFile& Backing(const Piece& piece) const { return piece.spooled ? *m_pOutput : *m_pSource; }
   void Append(const char* data, uint32_t count);
   // Copies `count` bytes from `from` at `fromPos` to the output at `toPos`;
-  // toPos <= fromPos when both are the output.
+  // `from` may be the output itself, the ranges overlapping.
   void CopyToOutput(CZipAbstractFile& from, uint64_t fromPos, uint64_t toPos, uint64_t count,
                     CZipAutoBuffer& buffer);
   [[noreturn]] void ThrowError(int code) const;
@@ -72,14 +73,9 @@ class CZipSplicedFile : public CZipAbstractFile {
   std::vector<Piece> m_pieces;
   uint64_t m_length = 0;
   uint64_t m_position = 0;
-  // Spooled data lives in [m_spoolStart, m_spoolEnd) of the output. The
-  // spool starts at the length of the source's pieces when the first byte
-  // is spooled, and they only shrink: so every spooled piece's final place
-  // is at or below its spooled place, and WriteOut can move them down in
-  // order without overwriting anything it still needs.
-  uint64_t m_spoolStart = 0;
+  // Spooled data lives in the output below m_spoolEnd, in the order of the
+  // pieces; WriteOut moves it to its place behind the source's bytes.
   uint64_t m_spoolEnd = 0;
-  bool m_bSpooling = false;
 };
 
 #endif
