@@ -43,9 +43,11 @@ class CZipArchive {
   bool Open(CZipAbstractFile& source, int mode = zipOpenReadOnly);
   // Opens the archive in `source` for changes without ever writing to it:
   // Close(0) writes the whole resulting archive into `output` (an empty,
-  // readable and writable file; both stay the caller's) and forces it to
-  // the device, also when nothing changed. After an exception or
-  // Close(afterException) the output holds nothing useful.
+  // readable and writable file) and forces it to the device, also when
+  // nothing changed. After an exception or Close(afterException) the output
+  // holds nothing useful. Both files stay the caller's and must stay open
+  // until Close; write errors carry the output's path, the others the
+  // source's.
   bool OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& output);
   bool IsClosed(bool archive = true) const;
   uint16_t GetCount() const;
