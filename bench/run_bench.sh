@@ -71,26 +71,31 @@ infozip_once() {
   (cd "$WORK/files" && xargs -d '\n' zip -q "$WORK/infozip.zip" <"$WORK/names.txt")
   e=$(now); sub "$e" "$s"
 }
-# The three take turns, so that a busy moment hits each alike; best of each.
-# Each replaces a file of the archive's size (the engine truncates its last
-# output, zip renames over its copy), so each pays for freeing the old one.
-"$BENCH" replace "$ARCHIVE" $N "$WORK/engine.zip" >/dev/null
-best_engine=""; best_inplace=""; best_zip=""
+# They take turns, so that a busy moment hits each alike; best of each. The
+# engine writes into a new file, as the program has it do; zip renames its
+# result over its copy, which frees the old file; "over" has the engine
+# write over its last output, which frees that file too.
+best_engine=""; best_over=""; best_inplace=""; best_zip=""
 for _ in $(seq $ROUNDS); do
+  rm -f "$WORK/engine.zip"
   t=$(value engine_replace_s "$("$BENCH" replace "$ARCHIVE" $N "$WORK/engine.zip")")
   best_engine=$(min "$best_engine" "$t")
   best_zip=$(min "$best_zip" "$(infozip_once)")
+  t=$(value engine_replace_s "$("$BENCH" replace "$ARCHIVE" $N "$WORK/engine.zip")")
+  best_over=$(min "$best_over" "$t")
   cp "$ARCHIVE" "$WORK/inplace.zip"
   t=$(value engine_replace_s "$("$BENCH" replace "$WORK/inplace.zip" $N)")
   best_inplace=$(min "$best_inplace" "$t")
 done
 unzip -tqq "$WORK/engine.zip" >/dev/null || echo "WARNING: unzip rejects the updated archive"
+rm -f "$WORK/engine.zip"
 engine_written=$(written "$BENCH" replace "$ARCHIVE" $N "$WORK/engine.zip")
 cp "$ARCHIVE" "$WORK/inplace.zip"
 inplace_written=$(written "$BENCH" replace "$WORK/inplace.zip" $N)
 size=$(stat -c %s "$ARCHIVE")
 echo "engine (output)   $best_engine s   engine/zip   $(ratio "$best_engine" "$best_zip")  (goal <= 0.80; Close forces the output to the device)"
 echo "  bytes written   $engine_written   $(ratio "$engine_written" "$size") times the archive"
+echo "engine (over)     $best_over s   over/zip     $(ratio "$best_over" "$best_zip")  (writing over its last output)"
 echo "engine (in place) $best_inplace s   in-place/zip $(ratio "$best_inplace" "$best_zip")  (the former algorithm)"
 echo "  bytes written   $inplace_written   $(ratio "$inplace_written" "$size") times the archive"
 echo "zip (Info-ZIP)    $(printf "%.4f" "$best_zip") s   (rewrites $(stat -c %s "$WORK/infozip.zip") bytes, no sync)"
