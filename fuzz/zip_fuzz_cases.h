@@ -90,20 +90,32 @@ inline std::string RunOpenCase(const uint8_t* data, size_t size) {
   return ExerciseEntries(zip);
 }
 
+// Where the end record nearest to the end of `archive` (as the engine finds
+// it) says the central directory starts; UINT32_MAX when there is none.
+inline uint64_t DirectoryOffset(const std::string& archive) {
+  const size_t kWindow = 65535 + 22;
+  size_t from = archive.size() > kWindow ? archive.size() - kWindow : 0;
+  size_t at = archive.rfind(std::string("PK\5\6", 4));
+  if (at == std::string::npos || at < from || at + 20 > archive.size()) return UINT32_MAX;
+  uint64_t offset = 0;
+  for (int i = 3; i >= 0; --i) offset = offset << 8 | static_cast<uint8_t>(archive[at + 16 + i]);
+  return offset;
+}
+
 // Whether an update must keep the archive intact: every entry tests, and in
-// index order the entries lie one after another. (A removal takes the bytes
-// from an entry's header to the next one's, so entries that overlap, or a
-// bogus volume number that reorders them, may fairly be refused.)
-inline bool IsSound(CZipArchive& zip) {
+// index order the entries lie one after another, the last one before the
+// central directory. (A removal takes the bytes from an entry's header to
+// the next one's, and a change cuts the old directory away, so entries that
+// overlap each other or the directory, or a bogus volume number that
+// reorders them, may fairly be refused.)
+inline bool IsSound(CZipArchive& zip, uint64_t directory) {
   bool sound = true;
   for (uint16_t i = 0; i < zip.GetCount(); ++i) {
     sound = Test(zip, i) && sound;
     CZipFileHeader* header = zip.GetFileInfo(i);
-    if (i > 0) {
-      CZipFileHeader* prev = zip.GetFileInfo(static_cast<uint16_t>(i - 1));
-      uint64_t prevEnd = uint64_t{prev->m_uOffset} + prev->m_uLocalHeaderSize + prev->m_uComprSize;
-      if (prevEnd > header->m_uOffset) sound = false;
-    }
+    uint64_t end = uint64_t{header->m_uOffset} + header->m_uLocalHeaderSize + header->m_uComprSize;
+    CZipFileHeader* next = zip.GetFileInfo(static_cast<uint16_t>(i + 1));
+    if (end > (next != nullptr ? next->m_uOffset : directory)) sound = false;
   }
   return sound;
 }
@@ -112,6 +124,7 @@ inline bool IsSound(CZipArchive& zip) {
 struct UpdateSteps {
   uint8_t removeSel, addSel, nameSel, levelSel;
   std::string added;  // the bytes to add
+  uint64_t directory;  // DirectoryOffset of the archive
   bool Changes() const { return removeSel % 4 != 0 || addSel % 6 != 0; }
 };
 
@@ -128,7 +141,7 @@ struct UpdateOutcome {
 
 inline UpdateOutcome ApplySteps(CZipArchive& zip, const UpdateSteps& s) {
   UpdateOutcome o;
-  o.sound = IsSound(zip);
+  o.sound = IsSound(zip, s.directory);
   o.expected = zip.GetCount();
   o.name = "fuzz/added" + std::to_string(s.nameSel % 3) + ".bin";
   try {
@@ -208,12 +221,12 @@ inline bool UpdateThroughOutput(const UpdateSteps& steps, UpdateOutcome* outcome
 // must be sound too and hold the added bytes.
 inline std::string RunUpdateCase(const uint8_t* data, size_t size) {
   if (size < 4) return "";
-  UpdateSteps steps = {data[0], data[1], data[2], data[3], ""};
+  const std::string original(reinterpret_cast<const char*>(data + 4), size - 4);
+  UpdateSteps steps = {data[0], data[1], data[2], data[3], "", DirectoryOffset(original)};
   static const uint32_t kSizes[] = {0, 0, 4, 5, 300, 70000};
   for (uint32_t i = 0, n = kSizes[steps.addSel % 6]; i < n; ++i) {
     steps.added += static_cast<char>((steps.addSel & 0x80) ? (i * 2654435761u) >> 13 : 'a' + i % 7);
   }
-  const std::string original(reinterpret_cast<const char*>(data + 4), size - 4);
   if (!WriteScratch(data + 4, size - 4)) return "";
 
   UpdateOutcome spliced;
