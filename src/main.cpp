@@ -2,12 +2,14 @@
 #include <cstdio>
 
 #include "SkinCfgProgram.h"
+#include "consolecp.h"
 
 // The program object lives until the process ends; a global pointer keeps it
 // reachable so leak checkers do not flag the intentional non-destruction.
 static SkinCfgProgram* g_program = nullptr;
 
 int main(int argc, char** argv) {
+  UseUtf8ConsoleOutput();
   g_program = new SkinCfgProgram();
   bool ok = g_program->SkinCfg(argc, argv);
   if (!ok) g_program->DiscardChanges();  // a failed run never commits
