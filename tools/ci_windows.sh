@@ -35,15 +35,7 @@ cmake --preset windows-cross >/dev/null
 cmake --build --preset windows-cross -j$jobs
 exe="$root/build-win/vrdskincfgw.exe"
 
-# Only Windows' own DLLs may be needed: the program is copied around alone.
-dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
-echo "imports: $(echo $dlls)"
-system_dlls='kernel32\.dll|msvcrt\.dll|user32\.dll|advapi32\.dll'
-foreign=$(echo "$dlls" | grep -v -i -x -E "$system_dlls" || true)
-if [ -n "$foreign" ]; then
-  echo "vrdskincfgw.exe needs DLLs that Windows does not ship: $(echo $foreign)" >&2
-  exit 1
-fi
+bash tools/check_windows_imports.sh "$exe"
 
 step "Wine prefix"
 WINEPREFIX="$(mktemp -d /tmp/vrd-wine.XXXXXX)"
