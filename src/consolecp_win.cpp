@@ -1,19 +1,18 @@
 // UTF-8 console output on Windows, with the console's own code page put back
-// on every way out: return from main and exit() (atexit), Ctrl+C, Ctrl+Break
-// and closing the window (control handler), and std::terminate, which an
-// uncaught exception ends in. A process killed from outside cannot restore
-// anything.
+// on every way out: return from main and exit() (atexit); Ctrl+C, Ctrl+Break
+// and closing the window (control handler); abort(), which std::terminate
+// and so an uncaught exception end in (SIGABRT). A process killed from
+// outside cannot put anything back.
 #include "consolecp.h"
 
 #include <windows.h>
 
+#include <csignal>
 #include <cstdlib>
-#include <exception>
 
 namespace {
 
-UINT g_savedcp = 0;  // 0: nothing to put back
-std::terminate_handler g_nextterminate = nullptr;
+volatile UINT g_savedcp = 0;  // 0: nothing to put back
 
 void RestoreCodePage() {
   if (g_savedcp != 0) SetConsoleOutputCP(g_savedcp);
@@ -27,10 +26,10 @@ BOOL WINAPI RestoreOnControlEvent(DWORD /*event*/) {
   return FALSE;
 }
 
-[[noreturn]] void RestoreOnTerminate() {
+extern "C" void RestoreOnAbort(int sig) {
   RestoreCodePage();
-  if (g_nextterminate != nullptr) g_nextterminate();
-  std::abort();
+  // abort() goes on to end the process once the handler returns.
+  signal(sig, SIG_DFL);
 }
 
 }  // namespace
@@ -42,5 +41,5 @@ void UseUtf8ConsoleOutput() {
   g_savedcp = current;
   atexit(RestoreAtExit);
   SetConsoleCtrlHandler(RestoreOnControlEvent, TRUE);
-  g_nextterminate = std::set_terminate(RestoreOnTerminate);
+  signal(SIGABRT, RestoreOnAbort);
 }
