@@ -21,7 +21,11 @@ if(NOT VRD_PLATFORM STREQUAL "windows")
     COMMAND sh -c "gzip -n -9 -c \"$1\" > \"$2\"" sh ${CMAKE_SOURCE_DIR}/doc/vrdskincfg.1 ${_vrd_man}
     DEPENDS ${CMAKE_SOURCE_DIR}/doc/vrdskincfg.1 VERBATIM)
   add_custom_target(manpage ALL DEPENDS ${_vrd_man})
-  install(FILES ${_vrd_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Builds of the program alone (--target) must still be installable.
+  add_dependencies(${VRD_PROGNAME} manpage)
+  # Under the program's name, so that "man vrdskincfgm" finds it on a Mac.
+  install(FILES ${_vrd_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          RENAME ${VRD_PROGNAME}.1.gz)
 endif()
 
 # The notices and every licence text in one file, as Debian asks for; the
