@@ -108,77 +108,147 @@ inline bool IsSound(CZipArchive& zip) {
   return sound;
 }
 
-// Read-write: the first four bytes steer one removal and one addition, the
-// rest is the archive. When the archive was sound before, the result must
-// be sound too and hold the added bytes.
-inline std::string RunUpdateCase(const uint8_t* data, size_t size) {
-  if (size < 4) return "";
-  const uint8_t removeSel = data[0], addSel = data[1], nameSel = data[2], levelSel = data[3];
-  if (!WriteScratch(data + 4, size - 4)) return "";
+// What the four steering bytes ask of an update: one removal and one addition.
+struct UpdateSteps {
+  uint8_t removeSel, addSel, nameSel, levelSel;
+  std::string added;  // the bytes to add
+  bool Changes() const { return removeSel % 4 != 0 || addSel % 6 != 0; }
+};
 
-  CZipArchive zip;
-  if (!OpenArchive(zip, CZipArchive::zipOpen)) return "";
-  bool sound = IsSound(zip);
+// How an update went: the engine's answers (to compare the two ways of
+// updating), and what the archive should hold afterwards.
+struct UpdateOutcome {
+  std::string answers;
+  std::string name;  // of the added entry
+  uint16_t expected = 0;
+  bool sound = true;
+  bool didAdd = false;
+  uint32_t stamp = 0;  // the added entry's DOS date and time
+};
 
-  uint16_t expected = zip.GetCount();
-  std::string name = "fuzz/added" + std::to_string(nameSel % 3) + ".bin";
+inline UpdateOutcome ApplySteps(CZipArchive& zip, const UpdateSteps& s) {
+  UpdateOutcome o;
+  o.sound = IsSound(zip);
+  o.expected = zip.GetCount();
+  o.name = "fuzz/added" + std::to_string(s.nameSel % 3) + ".bin";
   try {
-    if (zip.GetCount() > 0 && removeSel % 4 != 0) {
-      uint16_t index = static_cast<uint16_t>(removeSel % zip.GetCount());
+    if (zip.GetCount() > 0 && s.removeSel % 4 != 0) {
+      uint16_t index = static_cast<uint16_t>(s.removeSel % zip.GetCount());
       CZipFileHeader* header = zip.GetFileInfo(index);
       // Replace, like the program. Its names are plain: never "", "dir/" or
       // with a NUL inside (stored as "file<n>", as a folder, or cut short).
       std::string old = header->GetFileName();
       bool plain = !old.empty() && old.back() != '/' && old.find('\0') == std::string::npos;
-      if ((nameSel & 0x80) && plain) name = old;
-      if (zip.RemoveFile(index, true)) --expected;
+      if ((s.nameSel & 0x80) && plain) o.name = old;
+      bool removed = zip.RemoveFile(index, true);
+      o.answers += removed ? "r" : "-";
+      if (removed) --o.expected;
     }
-  } catch (const CZipException&) {
-    sound = false;
+  } catch (const CZipException& e) {
+    o.sound = false;
+    o.answers += "E" + std::to_string(e.m_iCause);
   }
-
-  static const uint32_t kSizes[] = {0, 0, 4, 5, 300, 70000};
-  uint32_t addSize = kSizes[addSel % 6];
-  std::string added;
-  for (uint32_t i = 0; i < addSize; ++i) {
-    added += static_cast<char>((addSel & 0x80) ? (i * 2654435761u) >> 13 : 'a' + i % 7);
-  }
-  bool didAdd = false;
-  if (addSel % 6 != 0 && zip.FindFile(name.c_str()) == CZipArchive::kNotFound) {
+  if (s.addSel % 6 != 0 && zip.FindFile(o.name.c_str()) == CZipArchive::kNotFound) {
     try {
       CZipMemFile mem(1024);
-      if (!added.empty()) mem.Write(added.data(), static_cast<uint32_t>(added.size()));
-      didAdd = zip.AddNewFile(mem, name.c_str(), static_cast<int>(levelSel % 11) - 1,
-                              CZipArchive::zipsmSafeSmart, 65536);
-      if (didAdd) ++expected;
-    } catch (const CZipException&) {
-      sound = false;
+      if (!s.added.empty()) mem.Write(s.added.data(), static_cast<uint32_t>(s.added.size()));
+      o.didAdd = zip.AddNewFile(mem, o.name.c_str(), static_cast<int>(s.levelSel % 11) - 1,
+                                CZipArchive::zipsmSafeSmart, 65536);
+      o.answers += o.didAdd ? "a" : "-";
+      if (o.didAdd) {
+        ++o.expected;
+        CZipFileHeader* added = zip.GetFileInfo(static_cast<uint16_t>(zip.GetCount() - 1));
+        o.stamp = static_cast<uint32_t>(added->m_uModDate) << 16 | added->m_uModTime;
+      }
+    } catch (const CZipException& e) {
+      o.sound = false;
+      o.answers += "E" + std::to_string(e.m_iCause);
     }
   }
   try {
     zip.Close();
-  } catch (const CZipException&) {
-    return "";
+  } catch (const CZipException& e) {
+    o.answers += " close E" + std::to_string(e.m_iCause);
   }
+  return o;
+}
+
+// The steps through OpenForUpdate, with the scratch file as its source; the
+// output's bytes go to *output. False when the archive did not open.
+inline bool UpdateThroughOutput(const UpdateSteps& steps, UpdateOutcome* outcome, std::string* output) {
+  const std::string outPath = ScratchPath() + ".out";
+  bool opened = false;
+  {
+    CZipFile source, out;
+    if (!source.Open(ScratchPath().c_str(), CZipFile::modeRead, false) ||
+        !out.Open(outPath.c_str(), CZipFile::modeReadWrite | CZipFile::modeCreate, false)) {
+      return false;
+    }
+    CZipArchive zip;
+    try {
+      opened = zip.OpenForUpdate(source, out);
+    } catch (const CZipException&) {
+    }
+    if (opened) *outcome = ApplySteps(zip, steps);
+    zip.Close(1);
+    std::string bytes;
+    char buffer[4096];
+    out.SeekToBegin();
+    for (uint32_t n; (n = out.Read(buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+    *output = bytes;
+  }
+  remove(outPath.c_str());
+  return opened;
+}
+
+// Read-write: the first four bytes steer one removal and one addition, the
+// rest is the archive. The update runs through OpenForUpdate and in place:
+// both must answer alike and write the same bytes, and the source of the
+// first must stay as it was. When the archive was sound before, the result
+// must be sound too and hold the added bytes.
+inline std::string RunUpdateCase(const uint8_t* data, size_t size) {
+  if (size < 4) return "";
+  UpdateSteps steps = {data[0], data[1], data[2], data[3], ""};
+  static const uint32_t kSizes[] = {0, 0, 4, 5, 300, 70000};
+  for (uint32_t i = 0, n = kSizes[steps.addSel % 6]; i < n; ++i) {
+    steps.added += static_cast<char>((steps.addSel & 0x80) ? (i * 2654435761u) >> 13 : 'a' + i % 7);
+  }
+  const std::string original(reinterpret_cast<const char*>(data + 4), size - 4);
+  if (!WriteScratch(data + 4, size - 4)) return "";
+
+  UpdateOutcome spliced;
+  std::string output;
+  bool splicedOpened = UpdateThroughOutput(steps, &spliced, &output);
+  if (ReadScratch() != original) return "OpenForUpdate wrote to its source";
+
+  CZipArchive zip;
+  if (OpenArchive(zip, CZipArchive::zipOpen) != splicedOpened) return "OpenForUpdate and Open disagree";
+  if (!splicedOpened) return "";
+  UpdateOutcome o = ApplySteps(zip, steps);
+  if (o.answers != spliced.answers) {
+    return "in place " + o.answers + ", through OpenForUpdate " + spliced.answers;
+  }
+  const std::string result = ReadScratch();
+  // The two runs may straddle a tick of the two-second clock.
+  bool comparable = o.answers.find('E') == std::string::npos && o.stamp == spliced.stamp;
+  if (comparable && output != result) return "OpenForUpdate wrote other bytes than the update in place";
   // Opening for writing and closing without a change writes nothing.
-  bool changed = removeSel % 4 != 0 || addSel % 6 != 0;
-  if (!changed && ReadScratch() != std::string(reinterpret_cast<const char*>(data + 4), size - 4)) {
-    return "an unchanged archive was rewritten";
-  }
+  if (!steps.Changes() && result != original) return "an unchanged archive was rewritten";
+  if (o.answers.find("close") != std::string::npos) return "";
 
   CZipArchive again;
   bool reopened = OpenArchive(again, CZipArchive::zipOpenReadOnly);
-  if (!sound) return reopened ? ExerciseEntries(again) : "";
+  if (!o.sound) return reopened ? ExerciseEntries(again) : "";
   if (!reopened) return "a sound archive no longer opens after the update";
   std::string problem;
-  if (again.GetCount() != expected) problem = "entry count changed unexpectedly";
+  if (again.GetCount() != o.expected) problem = "entry count changed unexpectedly";
   for (uint16_t i = 0; problem.empty() && i < again.GetCount(); ++i) {
     if (!Test(again, i)) problem = "entry " + std::to_string(i) + " no longer tests";
   }
-  if (problem.empty() && didAdd) {
+  if (problem.empty() && o.didAdd) {
     std::string bytes;
-    uint16_t index = again.FindFile(name.c_str());
-    if (index == CZipArchive::kNotFound || !Extract(again, index, &bytes) || bytes != added) {
+    uint16_t index = again.FindFile(o.name.c_str());
+    if (index == CZipArchive::kNotFound || !Extract(again, index, &bytes) || bytes != steps.added) {
       problem = "the added entry does not read back";
     }
   }

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake make g++ pkg-config zlib1g-dev libargtable2-dev libgtest-dev googletest
           python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev groff-base
-          strace "$@")
+          strace time "$@")  # time: peak memory in bench/run_bench.sh
 
 missing=()
 for p in "${packages[@]}"; do

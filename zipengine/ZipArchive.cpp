@@ -55,19 +55,6 @@ bool HasEndRecord(CZipStorage& storage) {
   return found;
 }
 
-void CopyFileContents(CZipAbstractFile& from, CZipAbstractFile& to) {
-  CZipAutoBuffer buffer(kGeneralBufferSize);
-  from.SeekToBegin();
-  to.SeekToBegin();
-  uint64_t total = 0;
-  uint32_t n;
-  while ((n = from.Read(buffer.GetBuffer(), buffer.GetSize())) > 0) {
-    to.Write(buffer.GetBuffer(), n);
-    total += n;
-  }
-  to.SetLength(total);
-}
-
 bool IsOpenMode(int mode) { return mode == CZipArchive::zipOpen || mode == CZipArchive::zipOpenReadOnly; }
 
 }  // namespace
@@ -100,10 +87,9 @@ bool CZipArchive::Open(CZipAbstractFile& source, int mode) {
 }
 
 bool CZipArchive::OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& output) {
-  if (!IsClosed()) return false;
-  CopyFileContents(source, output);
-  std::string name = source.GetFilePath();
-  m_storage.Open(output, false, name.c_str());
+  if (!IsClosed() || &source == &output) return false;
+  m_splice.Begin(source, output);
+  m_storage.Open(m_splice, false);
   ReadDirectory();
   m_bSeparateOutput = true;
   return true;
@@ -158,15 +144,30 @@ std::string CZipArchive::Close(int afterException, bool) {
   bool writeDirectory = afterException == 0 && !m_storage.IsReadOnly();
   try {
     CloseEntries(afterException != 0);
-    bool wrote = writeDirectory && m_centralDir.Write();
-    if (wrote || (writeDirectory && m_bSeparateOutput)) m_storage.FlushFile();
+    WriteOut(writeDirectory);
   } catch (...) {
     ReleaseAll();
     m_storage.Close(true);
+    m_splice.End();
     throw;
   }
   ReleaseAll();
-  return m_storage.Close(afterException != 0);
+  std::string path = m_storage.Close(afterException != 0);
+  m_splice.End();
+  return path;
+}
+
+void CZipArchive::WriteOut(bool writeDirectory) {
+  if (!writeDirectory) return;
+  if (m_bSeparateOutput) {
+    // The output gets every byte now, the directory behind them.
+    m_storage.Flush();
+    m_splice.WriteOut();
+    m_centralDir.Write();
+    m_storage.FlushFile();
+  } else if (m_centralDir.Write()) {
+    m_storage.FlushFile();
+  }
 }
 
 void CZipArchive::CloseEntries(bool afterException) {

@@ -16,6 +16,7 @@
 #include "ZipException.h"
 #include "ZipFileHeader.h"
 #include "ZipMemFile.h"
+#include "ZipSplicedFile.h"
 #include "ZipStorage.h"
 #include "ZipCentralDir.h"
 
@@ -42,9 +43,11 @@ class CZipArchive {
   bool Open(CZipAbstractFile& source, int mode = zipOpenReadOnly);
   // Opens the archive in `source` for changes without ever writing to it:
   // Close(0) writes the whole resulting archive into `output` (an empty,
-  // readable and writable file; both stay the caller's) and forces it to
-  // the device, also when nothing changed. After an exception or
-  // Close(afterException) the output holds nothing useful.
+  // readable and writable file) and forces it to the device, also when
+  // nothing changed. After an exception or Close(afterException) the output
+  // holds nothing useful. Both files stay the caller's and must stay open
+  // until Close; write errors carry the output's path, the others the
+  // source's.
   bool OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& output);
   bool IsClosed(bool archive = true) const;
   uint16_t GetCount() const;
@@ -91,6 +94,7 @@ class CZipArchive {
   void CheckEntryLayout(uint64_t dataEnd);
   uint64_t DataEnd();
   void RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
+  void CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
   void MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer);
 
   void PrepareNewHeader(CZipFileHeader& header, int& level);
@@ -99,6 +103,7 @@ class CZipArchive {
   void AbandonNewFile();
 
   void CloseEntries(bool afterException);
+  void WriteOut(bool writeDirectory);
   void ReleaseAll();
 
   CZipStorage m_storage;
@@ -110,7 +115,8 @@ class CZipArchive {
   std::unique_ptr<CZipCompressor> m_pCompressor;
   uint16_t m_uCompressionMethod;
   uint32_t m_iBufferSize;
-  bool m_bSeparateOutput;  // opened by OpenForUpdate
+  bool m_bSeparateOutput;  // opened by OpenForUpdate: the storage's file is m_splice
+  CZipSplicedFile m_splice;
 };
 
 #endif

@@ -64,7 +64,11 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
   // Cheap next to the move, and keeps every range below non-negative even
   // if the file changed behind our back.
   CheckEntryLayout(dataEnd);
-  RemoveCollected(items, dataEnd);
+  if (m_bSeparateOutput) {
+    CutCollected(items, dataEnd);
+  } else {
+    RemoveCollected(items, dataEnd);
+  }
   return true;
 }
 
@@ -127,6 +131,26 @@ void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t data
   }
   if (runPending) MoveRange(runStart, dataEnd, removed, buffer);
   if (removed > 0) m_storage.SetLength(m_storage.m_uBytesBeforeZip + dataEnd - removed);
+}
+
+// The same result as RemoveCollected, but the bytes of the removed entries
+// are only dropped from the list of pieces that Close will write.
+void CZipArchive::CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd) {
+  uint64_t removed = 0;
+  uint16_t firstIndex = static_cast<uint16_t>(GetCount() - items.size());
+  uint16_t removedCount = 0;
+  for (size_t k = 0; k < items.size(); k++) {
+    uint64_t next = k + 1 < items.size() ? items[k + 1].offset : dataEnd;
+    if (items[k].remove) {
+      m_centralDir.RemoveHeader(static_cast<uint16_t>(firstIndex + k - removedCount));
+      removedCount++;
+      uint64_t base = m_storage.m_uBytesBeforeZip;
+      m_splice.Cut(base + items[k].offset - removed, base + next - removed);
+      removed += next - items[k].offset;
+    } else {
+      items[k].header->m_uOffset = static_cast<uint32_t>(items[k].offset - removed);
+    }
+  }
 }
 
 void CZipArchive::MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer) {

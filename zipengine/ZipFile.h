@@ -48,6 +48,16 @@ class CZipFile : public CZipAbstractFile {
   uint32_t Read(void* buffer, uint32_t count) override;
   void Write(const void* buffer, uint32_t count) override;
   bool IsClosed() const override { return m_hFile == -1; }
+  // Copies `count` bytes at `from` in `source` to `to` in this file inside
+  // the system (sharing blocks where the file system can), leaving both
+  // positions alone. Returns how many bytes it copied: fewer when the
+  // system cannot (the caller copies the rest with Read and Write, which
+  // also report any real error) or the source ends early.
+  uint64_t CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, uint64_t count);
+  // Starts writing the range to the device without waiting for it, so that
+  // a later Flush, which reports any error, has less left to wait for. Does
+  // nothing where the system offers no such call.
+  void StartFlush(uint64_t from, uint64_t count);
 
  private:
   // Throws the current system error with this file's path.

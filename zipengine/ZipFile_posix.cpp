@@ -6,8 +6,11 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "ZipException.h"
 #include "ZipFile.h"
+#include "linuxcalls.h"
 
 static_assert(sizeof(off_t) == 8, "archives need 64-bit file offsets");
 
@@ -137,4 +140,31 @@ void CZipFile::Write(const void* buffer, uint32_t count) {
     }
     done += static_cast<uint32_t>(n);
   }
+}
+
+uint64_t CZipFile::CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, uint64_t count) {
+  uint64_t done = 0;
+#if VRD_LINUX_CALLS
+  const uint64_t kMaxChunk = 1u << 30;
+  while (done < count) {
+    off_t in = static_cast<off_t>(from + done), out = static_cast<off_t>(to + done);
+    size_t chunk = static_cast<size_t>(std::min(count - done, kMaxChunk));
+    ssize_t n = copy_file_range(Fd(source.m_hFile), &in, Fd(m_hFile), &out, chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<uint64_t>(n);
+  }
+#else
+  (void)source, (void)from, (void)to, (void)count;
+#endif
+  return done;
+}
+
+void CZipFile::StartFlush(uint64_t from, uint64_t count) {
+#if VRD_LINUX_CALLS
+  sync_file_range(Fd(m_hFile), static_cast<off_t>(from), static_cast<off_t>(count),
+                  SYNC_FILE_RANGE_WRITE);
+#else
+  (void)from, (void)count;
+#endif
 }

@@ -18,8 +18,8 @@ void CZipStorage::Open(const char* path, bool readOnly) {
   Begin(m_internalFile, path, readOnly, true);
 }
 
-void CZipStorage::Open(CZipAbstractFile& file, bool readOnly, const char* name) {
-  Begin(file, name != nullptr ? name : file.GetFilePath(), readOnly, false);
+void CZipStorage::Open(CZipAbstractFile& file, bool readOnly) {
+  Begin(file, file.GetFilePath(), readOnly, false);
 }
 
 void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool readOnly,

@@ -24,8 +24,8 @@ class CZipStorage {
   // system error with the path.
   void Open(const char* path, bool readOnly);
   // Uses a file the caller opened and keeps owning: Close leaves it open.
-  // Exceptions carry `name`, by default the file's own path.
-  void Open(CZipAbstractFile& file, bool readOnly, const char* name = nullptr);
+  // Exceptions carry the file's own path.
+  void Open(CZipAbstractFile& file, bool readOnly);
   // Writes out the buffer (unless after an exception) and closes the file;
   // returns the path. The storage is closed afterwards even when this throws.
   std::string Close(bool afterException);
