@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "SkinCfgProgram.h"
+#include "consolecp.h"
 #include "startup.h"
 
 // The program object lives until the process ends; a global pointer keeps it
@@ -10,6 +11,7 @@ static SkinCfgProgram* g_program = nullptr;
 
 int main(int argc, char** argv) {
   if (!PrepareProcess()) return 1;
+  UseUtf8ConsoleOutput();
   g_program = new SkinCfgProgram();
   bool ok = g_program->SkinCfg(argc, argv);
   if (!ok) g_program->DiscardChanges();  // a failed run never commits

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, from the machine's own
 # package configuration. Safe to run again: it installs only what is missing.
+# Arguments name further packages a script needs beyond these.
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config zlib1g-dev libargtable2-dev libgtest-dev googletest
-          python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev strace
-          time)  # for bench/run_bench.sh
+          python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev groff-base
+          strace time "$@")  # time: peak memory in bench/run_bench.sh
 
 missing=()
 for p in "${packages[@]}"; do

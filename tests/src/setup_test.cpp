@@ -1,9 +1,11 @@
-// The item table: the catalogue checked against an independent copy, and the
-// limits of the registration operations.
+// The item table: the catalogue checked against an independent copy and
+// against the manual page's table, and the limits of the registration
+// operations.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -134,6 +136,29 @@ TEST_F(SetupTest, CatalogueMatchesTheSkinLayout) {
   ASSERT_EQ(std::count(want.begin(), want.end(), '\n'), VRDSKINCFG_NUMITEMS + 54);
   ASSERT_TRUE(program.InitSetupItems());
   EXPECT_EQ(Catalogue(program), want);
+}
+
+// The settings-file table of doc/vrdskincfg.1 must not drift from the program:
+// a row "item||\fBname\fR" per item, then "|alternative|label" per
+// alternative, the default's label followed by " *".
+TEST_F(SetupTest, ManualPageListsTheCatalogue) {
+  std::ifstream page(ziptest::SourceDir() + "/doc/vrdskincfg.1");
+  ASSERT_TRUE(page.good());
+  const std::regex row(R"((\d*)\|(\d*)\|(.+))");
+  std::string line, listed;
+  while (std::getline(page, line)) {
+    if (std::regex_match(line, row)) listed += line + "\n";
+  }
+  ASSERT_TRUE(program.InitSetupItems());
+  std::ostringstream want;
+  for (const SetupItemInfo& item : program.items) {
+    want << item.id << "||\\fB" << item.name << "\\fR\n";
+    for (int p = 0; p < item.numvalues; ++p) {
+      want << '|' << item.value[p].id << '|' << item.value[p].name
+           << (p == item.defaultval ? " *" : "") << '\n';
+    }
+  }
+  EXPECT_EQ(listed, want.str());
 }
 
 TEST_F(SetupTest, RegistrationLimits) {
