@@ -9,6 +9,7 @@
 
 #include "SkinCfgProgram.h"
 #include "plainfile.h"
+#include "slotsizegroup.h"
 
 static const char kUnit[] = "import_export";
 
@@ -59,11 +60,6 @@ size_t FindText(const char* text, size_t length, const char* needle) {
     if (std::memcmp(text + i, needle, n) == 0) return i;
   }
   return kNotFound;
-}
-
-bool IsRequiredItem(const SetupItemInfo& item) {
-  // The slot-size group: without all four the layouts cannot be made to agree.
-  return item.id >= 2 && item.id <= 5;
 }
 
 // A FIFO, device or folder is refused before anything reads or writes it:
@@ -275,13 +271,7 @@ bool SkinCfgProgram::ParseImportFile() {
 }
 
 void SkinCfgProgram::SetImportedValue(int32_t itemid, int32_t valueid) {
-  SetupItemInfo* item = nullptr;
-  for (SetupItemInfo& candidate : items) {
-    if (candidate.id == itemid) {
-      item = &candidate;
-      break;
-    }
-  }
+  SetupItemInfo* item = FindItemById(itemid);
   if (item == nullptr) {
     PrintMessage("WARNING: Unsupported setting found, most likely a setting that got removed.\n");
     cfgunsupported = true;
@@ -312,7 +302,7 @@ bool SkinCfgProgram::CheckImportedSettings() {
   // Every item is visited so that all gaps are reported, not just the first.
   for (SetupItemInfo& item : items) {
     if (!CheckMissingSetting(&item)) continue;
-    if (IsRequiredItem(item)) {
+    if (slotsizegroup::Contains(item.id)) {
       requiredmissing = true;
     } else {
       othermissing = true;

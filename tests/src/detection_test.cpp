@@ -40,13 +40,13 @@ TEST_F(DetectionTest, FindsDefaultsAndChosenAlternativesAndRemapsSlotSizes) {
     EXPECT_EQ(item.currentval, chosen.count(item.id) ? chosen.at(item.id) : item.defaultval)
         << item.name;
   }
-  SetupItemInfo* layout = p.FindItemByName("Inventory layout");
+  SetupItemInfo* layout = &p.ItemNamed("Inventory layout");
   ASSERT_TRUE(p.HackActiveDefault(layout, 42));
   EXPECT_EQ(std::pair(layout->currentval, layout->defaultval), std::pair(1, 0));
   ASSERT_TRUE(p.HackActiveDefault(layout, 48));
   EXPECT_EQ(std::pair(layout->currentval, layout->defaultval), std::pair(3, 2));
   testing::internal::CaptureStdout();
-  EXPECT_FALSE(p.HackActiveDefault(p.FindItemByName("Chat"), 48));
+  EXPECT_FALSE(p.HackActiveDefault(&p.ItemNamed("Chat"), 48));
   EXPECT_NE(testing::internal::GetCapturedStdout().find(
                 "HackActiveDefault(): can't find matching currentval for item: Chat\n"),
             std::string::npos);
@@ -57,7 +57,7 @@ TEST_F(DetectionTest, LiveEntryMatchingNothingStopsAtItsItem) {
   EXPECT_FALSE(detected);
   EXPECT_NE(out.find("GetCurrentValue(): Failed to get the current setting of Chat\n"),
             std::string::npos) << out;
-  EXPECT_EQ(p.FindItemByName("Inventory slots")->currentval, -1);  // nothing after it
+  EXPECT_EQ(p.ItemNamed("Inventory slots").currentval, -1);  // nothing after it
 }
 
 }  // namespace
