@@ -156,11 +156,15 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
   struct arg_lit* help = arg_lit0(nullptr, "help", "print this help and exit");
   struct arg_end* end = arg_end(20);
   void* argtable[] = {skin, ie, import, nowait, help, end};
-  const int kEntries = sizeof argtable / sizeof argtable[0];
+  // Frees the table on every way out; the values are copied out before.
+  struct FreeTable {
+    void** table;
+    size_t size;
+    ~FreeTable() { arg_freetable(table, size); }
+  } owner{argtable, std::size(argtable)};
 
   if (arg_nullcheck(argtable) != 0) {
     PrintMessage("%s: insufficient memory\n", progname);
-    arg_freetable(argtable, kEntries);
     return false;
   }
   int nerrors = arg_parse(argc, argv, argtable);
@@ -173,7 +177,6 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
     fflush(stdout);
     arg_print_syntax(stdout, argtable, "\n");
     arg_print_glossary(stdout, argtable, "  %-20s %s\n");
-    arg_freetable(argtable, kEntries);
     *helpprinted = true;
     return true;
   }
@@ -181,7 +184,6 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
     fflush(stdout);
     arg_print_errors(stdout, end, progname);
     PrintMessage("Try '%s --help' for more information.\n", progname);
-    arg_freetable(argtable, kEntries);
     return false;
   }
   if (nowait->count > 0) waitonexit = false;
@@ -192,13 +194,11 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
   for (const char* value : values) {
     if (value != nullptr && strlen(value) > kMaxArgLength) {
       PrintMessage("ERROR: Filename too long (max. 255 characters): '%s'.\n", value);
-      arg_freetable(argtable, kEntries);
       return false;
     }
   }
   if (values[0] != nullptr) CopyText(zipfilename, values[0]);
   if (values[1] != nullptr) CopyText(cfgfilename, values[1]);
-  arg_freetable(argtable, kEntries);
   return CheckZipFileName();
 }
 
