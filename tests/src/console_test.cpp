@@ -1,4 +1,5 @@
-// Answer classification, line reading, located errors and the command line.
+// Answer classification, line reading and located errors. The command line
+// is checked end to end (tests/e2e/test_cmdline.py).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -44,59 +45,6 @@ TEST(ConsoleTest, LocatedErrorsAndCutTexts) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: [setup:910] CheckSetupItem(): no defaultval set for: Chat\n"
             "ERROR: [file:9] x 5\n" + std::string(1023, 'z'));
-}
-
-// Help beats errors; a faulty line takes no effect, but the --nowait added
-// to each does once the parse itself succeeded. An archive name is stored
-// before it is judged.
-TEST(ConsoleTest, CommandLine) {
-  const std::string v256 = std::string(252, 'x') + ".zip";
-  const std::string usage =
-      "Usage: vrdskincfg [--skin=<file>] [--ie=<file>] [--import] [--nowait] [--help]\n"
-      "  --skin=<file>        skin zip-archive file\n"
-      "  --ie=<file>          import/export file\n"
-      "  --import             import setup, apply and exit\n"
-      "  --nowait             don't wait for a keypress on exit\n"
-      "  --help               print this help and exit\n";
-  const std::string too_long = "ERROR: Filename too long (max. 255 characters): '" + v256 + "'.\n";
-  const std::string try_help = "Try 'vrdskincfg --help' for more information.\n";
-  struct Case {
-    std::vector<std::string> args;
-    bool ok, help, wait;
-    std::string output, zipfilename;
-  };
-  std::vector<Case> cases = {
-      {{"--bogus", "--help"}, true, true, true, usage, ""},
-      {{"--skin=a.zip", "--skin=b.zip"}, false, false, true,
-       "vrdskincfg: excess option --skin=b.zip\n" + try_help, ""},
-      {{"file.zip"}, false, false, true, "vrdskincfg: unexpected argument \"file.zip\"\n" + try_help,
-       ""},
-      {{"--bogus"}, false, false, true, "vrdskincfg: invalid option \"--bogus\"\n" + try_help, ""},
-      {{"--skin=" + v256}, false, false, false, too_long, ""},
-      {{"--ie=" + v256}, false, false, false, too_long, ""}};
-  for (std::string name : {"Skins.ZIP", "a.zip", "dir/b.Zip"}) {
-    cases.push_back({{"--skin=" + name}, true, false, false, "", name});
-  }
-  for (std::string name : {".zip", "x.zi", "archive.zip.bak", "dir/.zip", "a .zip", "a\\.zip"}) {
-    cases.push_back({{"--skin=" + name}, false, false, false,
-                     "ERROR: Invalid zip-archive filename: '" + name + "'.\n", name});
-  }
-  for (Case& c : cases) {
-    SkinCfgProgram p;
-    c.args.insert(c.args.begin(), "vrdskincfg");
-    c.args.push_back("--nowait");
-    std::vector<char*> argv;
-    for (std::string& a : c.args) argv.push_back(a.data());
-    bool help = false;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(p.ParseArgs(static_cast<int>(argv.size()), argv.data(), &help), c.ok);
-    const std::string out = testing::internal::GetCapturedStdout();
-    SCOPED_TRACE(c.args[1]);
-    EXPECT_EQ(help, c.help);
-    EXPECT_EQ(out, c.output);
-    EXPECT_EQ(p.waitonexit, c.wait);
-    EXPECT_STREQ(p.zipfilename, c.zipfilename.c_str());
-  }
 }
 
 }  // namespace
