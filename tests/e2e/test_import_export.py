@@ -67,7 +67,9 @@ APPLIED = [
 # Files that end the run: (case, file content or None for no file, messages).
 REFUSED = [
     ("this build, items missing", settings_text(TARGET, "10", LATE), LATE_MISSING + MISMATCH),
-    ("trade window missing", settings_text(TARGET, "9", (3,)), MISSING % "Trade/give window"
+    # Every gap is reported before the missing slot-size item ends the import.
+    ("trade window and loot window missing", settings_text(TARGET, "9", (3, 21)),
+     MISSING % "Trade/give window" + MISSING % "Loot window"
      + "ERROR: The settings file is broken.\n"),
     ("removed item, this build", settings_text(TARGET) + "8,1;\n", REMOVED + MISMATCH),
     ("257 bytes", padded(257),
