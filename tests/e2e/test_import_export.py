@@ -194,21 +194,13 @@ class ImportExportTest(harness.TestCase):
         def limited():
             resource.setrlimit(resource.RLIMIT_FSIZE, (0, no_limit[1]))
 
-        def injected(call, error):
-            # LeakSanitizer cannot work under ptrace: the sanitizer build leaves leaks to
-            # the other runs here.
-            options = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
-            return {"wrapper": ["strace", "-f", "-qq", "-o", os.devnull,
-                                "-e", "inject=%s:error=%s" % (call, error)],
-                    "env": dict(os.environ, ASAN_OPTIONS=options)}
-
         os.symlink("vrd.cfg", self.path("link.cfg"))
         cases = [  # case, --ie, what makes the export fail, the output after the question
             ("over the size limit", "vrd.cfg", {"preexec_fn": limited}, failed % "vrd.cfg"),
             ("through a link, over the limit", "link.cfg", {"preexec_fn": limited},
              failed % "link.cfg"),
-            ("fsync fails", "vrd.cfg", injected("fsync", "EIO"), failed % "vrd.cfg"),
-            ("rename fails", "vrd.cfg", injected("rename", "EXDEV"),
+            ("fsync fails", "vrd.cfg", harness.injected("fsync:error=EIO"), failed % "vrd.cfg"),
+            ("rename fails", "vrd.cfg", harness.injected("rename:error=EXDEV"),
              "ERROR: Could not write file: vrd.cfg\n"),
         ]
         for case, cfg, fault, error in cases:
