@@ -89,13 +89,13 @@ inline std::string CheckDialogue(SkinCfgProgram& program) {
   for (const SetupItemInfo& item : program.items) {
     if (!InRange(item, item.selectedval, true)) return std::string("bad selection for ") + item.name;
   }
-  const SetupItemInfo* slots = program.FindItemByName("Inventory slots");
+  const SetupItemInfo* slots = &program.ItemNamed("Inventory slots");
   const int32_t chosen = slots->selectedval >= 0 ? slots->selectedval : slots->currentval;
   const int32_t slotsize = slots->value[chosen].slotsize;
-  const SetupItemInfo* trade = program.FindItemByName("Trade/give window");
+  const SetupItemInfo* trade = &program.ItemNamed("Trade/give window");
   if (!SlotSizeIs(*trade, trade->selectedval, slotsize)) return "trade window off the slot size";
   for (const char* name : {"Inventory layout", "Small Inventory layout"}) {
-    const SetupItemInfo* layout = program.FindItemByName(name);
+    const SetupItemInfo* layout = &program.ItemNamed(name);
     if ((layout->selectedval != -1 && !SlotSizeIs(*layout, layout->selectedval, slotsize)) ||
         !SlotSizeIs(*layout, layout->currentval, slotsize) ||
         !SlotSizeIs(*layout, layout->defaultval, slotsize)) {

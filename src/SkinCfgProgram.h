@@ -5,7 +5,9 @@
 #define VRDSKINCFG_SKINCFGPROGRAM_H
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "ZipArchive.h"
 #include "buildconfig.h"
@@ -54,6 +56,12 @@ struct SetupItemInfo {
 
 // Rewrites an entry name in place into the platform's separator form.
 void ConvertPath(char* name);
+
+// Copies text into a fixed-size buffer, cut to fit and always terminated.
+template <size_t N>
+void CopyText(char (&target)[N], const char* text) {
+  std::snprintf(target, N, "%s", text);
+}
 
 class SkinCfgProgram {
  public:
@@ -118,7 +126,12 @@ class SkinCfgProgram {
   bool CheckSetupItem(const SetupItemInfo* item);
   bool CheckSetupItems();
   bool InitSetupItems();
-  SetupItemInfo* FindItemByName(const char* name);
+  // The item with this id; nullptr when the table has none (a settings
+  // file may name any id).
+  SetupItemInfo* FindItemById(int32_t id);
+  // The item of a name from the catalogue; it is always there once the
+  // table is built.
+  SetupItemInfo& ItemNamed(const char* name);
 
   // --- settings file (import_export) ---
   bool ExportFileExists(bool* exists);

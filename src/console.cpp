@@ -15,47 +15,40 @@ const size_t kInputSize = 256;    // the shared input buffer
 char g_input[kInputSize];
 size_t g_inputlength;  // bytes of the last line kept in g_input, NULs included
 
-// Formats into a fixed text; a longer result is cut, never overrun.
-void FormatText(char* out, const char* format, va_list args) {
-  int n = vsnprintf(out, kOutputSize, format, args);
-  if (n < 0) out[0] = '\0';
+// The one formatter of all output: formats into a fixed text, cut rather
+// than overrun, and writes it as it stands.
+void WriteFormatted(const char* format, va_list args) {
+  char text[kOutputSize];
+  if (vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
+  fwrite(text, 1, strlen(text), stdout);
 }
-
-void WriteText(const char* text) { fwrite(text, 1, strlen(text), stdout); }
 
 }  // namespace
 
 void SkinCfgProgram::PrintMessage(const char* format, ...) {
-  char text[kOutputSize];
   va_list args;
   va_start(args, format);
-  FormatText(text, format, args);
+  WriteFormatted(format, args);
   va_end(args);
-  WriteText(text);
 }
 
 void SkinCfgProgram::PrintLocation(const char* unit, int line, const char* prefix,
                                    const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  PrintLocated(unit, line, prefix, format, args);
+  va_end(args);
+}
+
+// One located line: prefix, "[unit:line] " with the unit's bare name, text.
+void SkinCfgProgram::PrintLocated(const char* unit, int line, const char* prefix,
+                                  const char* format, va_list args) {
   const char* base = unit;
   for (const char* p = unit; *p; ++p) {
     if (*p == '/' || *p == '\\') base = p + 1;
   }
-  PrintMessage("%s", prefix);
-  PrintMessage("[%s:%d] ", base, line);
-  char text[kOutputSize];
-  va_list args;
-  va_start(args, format);
-  FormatText(text, format, args);
-  va_end(args);
-  PrintMessage("%s", text);
-}
-
-// The common tail of PrintError and PrintDebug: one located line.
-void SkinCfgProgram::PrintLocated(const char* unit, int line, const char* prefix,
-                                  const char* format, va_list args) {
-  char text[kOutputSize];
-  FormatText(text, format, args);
-  PrintLocation(unit, line, prefix, "%s", text);
+  PrintMessage("%s[%s:%d] ", prefix, base, line);
+  WriteFormatted(format, args);
 }
 
 void SkinCfgProgram::PrintError(const char* unit, int line, const char* format, ...) {

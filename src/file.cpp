@@ -34,17 +34,6 @@ struct FreeDeleter {
 // A data block taken out of a memory file; it comes from the C heap.
 using DataBlock = std::unique_ptr<void, FreeDeleter>;
 
-// Extracts an entry whole into `mem` (grown once to the entry's size), leaving
-// it positioned at 0. False when the engine could not extract it; engine
-// exceptions pass on to the caller's guard.
-bool ExtractEntry(CZipArchive& zip, uint16_t index, CZipMemFile& mem) {
-  CZipFileHeader* header = zip.GetFileInfo(index);
-  if (header == nullptr) return false;
-  mem.SetLength(header->m_uUncomprSize);
-  mem.SeekToBegin();
-  return zip.ExtractFile(index, mem, true, 65536);
-}
-
 DataBlock TakeData(CZipMemFile& mem, uint64_t* length) {
   *length = mem.GetLength();
   return DataBlock(mem.Detach());
@@ -52,6 +41,69 @@ DataBlock TakeData(CZipMemFile& mem, uint64_t* length) {
 
 uint16_t Find(CZipArchive& zip, const char* name) {
   return zip.FindFile(name, CZipArchive::zipCaseDefault, false);
+}
+
+// What a failing engine step leaves behind.
+enum class Effect {
+  kNone,     // nothing changed
+  kChanges,  // halfway through a change: the working copy is suspect
+};
+
+// Runs the engine steps of operation `op` (its name, as the messages show
+// it), reporting an engine exception under that name. `steps` returns false
+// after reporting its own failure. "Processing <subject>" names what the
+// operation works on: the archive, or a file in it.
+template <typename Steps>
+bool Guarded(SkinCfgProgram& p, const char* op, const char* subject, Effect effect,
+             const Steps& steps) {
+  try {
+    return steps();
+  } catch (const CZipException& e) {
+    if (effect == Effect::kChanges) p.DiscardChanges();
+    p.PrintError(kUnit, __LINE__, "%s(): Processing %s: %s\n%s\n", op, subject, p.zipfilename,
+                 e.GetErrorDescription().c_str());
+  } catch (...) {
+    if (effect == Effect::kChanges) p.DiscardChanges();
+    p.PrintError(kUnit, __LINE__, "%s(): Unhandled exception processing archive: %s\n", op,
+                 p.zipfilename);
+  }
+  return false;
+}
+
+// The entry operations: Guarded, on an archive that must be open.
+template <typename Steps>
+bool EntrySteps(SkinCfgProgram& p, const char* op, Effect effect, const Steps& steps) {
+  if (p.zip.IsClosed(true)) {
+    p.PrintError(kUnit, __LINE__, "%s(): The archive is closed: %s\n", op, p.zipfilename);
+    return false;
+  }
+  return Guarded(p, op, "file", effect, steps);
+}
+
+// Extracts entry `name` whole into `mem`, positioned at 0. On failure
+// reports "<op>(): <what> not found" or "... could not be extracted",
+// followed by ": <name>" where the operation shows the name. Engine
+// exceptions pass on to the caller's guard.
+bool LoadEntry(SkinCfgProgram& p, const char* op, const char* what, const char* name,
+               bool showname, CZipMemFile& mem) {
+  const char* separator = showname ? ": " : "";
+  const char* shown = showname ? name : "";
+  const uint16_t index = Find(p.zip, name);
+  if (index == CZipArchive::kNotFound) {
+    p.PrintError(kUnit, __LINE__, "%s(): %s not found%s%s\n", op, what, separator, shown);
+    return false;
+  }
+  CZipFileHeader* header = p.zip.GetFileInfo(index);
+  if (header != nullptr) {
+    mem.SetLength(header->m_uUncomprSize);
+    mem.SeekToBegin();
+  }
+  if (header == nullptr || !p.zip.ExtractFile(index, mem, true, 65536)) {
+    p.PrintError(kUnit, __LINE__, "%s(): %s could not be extracted%s%s\n", op, what, separator,
+                 shown);
+    return false;
+  }
+  return true;
 }
 
 // Releases the engine after a failed close, so no later call finds it open.
@@ -124,7 +176,7 @@ bool TestEntries(SkinCfgProgram& p) {
   for (uint16_t index = 0; index < p.zip.GetCount(); ++index) {
     try {
       if (!p.zip.TestFile(index, 65536)) allpassed = false;
-    } catch (CZipException& e) {
+    } catch (const CZipException& e) {
       if (allpassed) p.PrintError(kUnit, __LINE__, "OpenZip(): Testing archive: %s\n", p.zipfilename);
       CZipFileHeader* header = p.zip.GetFileInfo(index);
       std::string name = header != nullptr ? std::string(header->GetFileName(true)) : "";
@@ -156,27 +208,25 @@ bool SkinCfgProgram::OpenZip(bool readonly) {
   }
   archivefile.Attach(skinfile.ArchiveHandle(), zipfilename);
   bool opened = false;
-  bool result = false;
-  try {
+  bool tested = false;
+  const bool result = Guarded(*this, "OpenZip", "archive", Effect::kNone, [&] {
     if (!CZipArchive::IsZipArchive(archivefile)) {
       PrintError(kUnit, __LINE__, "OpenZip(): File is not a zip archive: %s\n", zipfilename);
-    } else if (readonly ? !zip.Open(archivefile, CZipArchive::zipOpenReadOnly)
-                        : !zip.OpenForUpdate(archivefile, AttachWorkFile(*this))) {
-      PrintError(kUnit, __LINE__, "OpenZip(): Could not open archive: %s\n", zipfilename);
-    } else {
-      opened = true;
-      // The file is provably the one tested at start-up, unchanged: testing
-      // it again would prove nothing new.
-      result = readonly || !archivetested ? TestEntries(*this) : true;
-      if (result && readonly) archivetested = true;
+      return false;
     }
-  } catch (const CZipException& e) {
-    PrintError(kUnit, __LINE__, "OpenZip(): Processing archive: %s\n%s\n", zipfilename,
-               e.GetErrorDescription().c_str());
-  } catch (...) {
-    PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception processing archive: %s\n",
-               zipfilename);
-  }
+    if (readonly ? !zip.Open(archivefile, CZipArchive::zipOpenReadOnly)
+                 : !zip.OpenForUpdate(archivefile, AttachWorkFile(*this))) {
+      PrintError(kUnit, __LINE__, "OpenZip(): Could not open archive: %s\n", zipfilename);
+      return false;
+    }
+    opened = true;
+    // The file is provably the one tested at start-up, unchanged: testing
+    // it again would prove nothing new.
+    if (!readonly && archivetested) return true;
+    tested = TestEntries(*this);
+    return tested;
+  });
+  if (tested && readonly) archivetested = true;
   if (!result && began) {
     // A working file the engine never opened has no owner left; one it did
     // open goes at the final CloseZip, unused.
@@ -192,19 +242,11 @@ bool SkinCfgProgram::OpenZip(bool readonly) {
 bool SkinCfgProgram::CloseZip() {
   bool changing = skinfile.Changing();
   bool commit = changing && !discardchanges;
-  bool closed = true;
   discardchanges = false;
-  try {
+  const bool closed = Guarded(*this, "CloseZip", "archive", Effect::kNone, [&] {
     zip.Close(changing && !commit ? kCloseWithoutWriting : 0, false);
-  } catch (const CZipException& e) {
-    PrintError(kUnit, __LINE__, "CloseZip(): Processing archive: %s\n%s\n", zipfilename,
-               e.GetErrorDescription().c_str());
-    closed = false;
-  } catch (...) {
-    PrintError(kUnit, __LINE__, "CloseZip(): Unhandled exception processing archive: %s\n",
-               zipfilename);
-    closed = false;
-  }
+    return true;
+  });
   if (!closed) ForceClose(zip);
   if (!zip.IsClosed(true)) {
     PrintError(kUnit, __LINE__, "CloseZip(): Could not close archive: %s\n", zipfilename);
@@ -238,21 +280,9 @@ bool SkinCfgProgram::CloseZip() {
 void SkinCfgProgram::DiscardChanges() { discardchanges = true; }
 
 bool SkinCfgProgram::ReadVersionFile(const char** version) {
-  if (zip.IsClosed(true)) {
-    PrintError(kUnit, __LINE__, "ReadVersionFile(): The archive is closed: %s\n", zipfilename);
-    return false;
-  }
-  try {
-    uint16_t index = Find(zip, verfilename);
-    if (index == CZipArchive::kNotFound) {
-      PrintError(kUnit, __LINE__, "ReadVersionFile(): file not found\n");
-      return false;
-    }
+  return EntrySteps(*this, "ReadVersionFile", Effect::kNone, [&] {
     CZipMemFile mem(1024);
-    if (!ExtractEntry(zip, index, mem)) {
-      PrintError(kUnit, __LINE__, "ReadVersionFile(): file could not be extracted\n");
-      return false;
-    }
+    if (!LoadEntry(*this, "ReadVersionFile", "file", verfilename, false, mem)) return false;
     uint64_t length;
     DataBlock data = TakeData(mem, &length);
     std::memset(versionbuffer, 0, sizeof(versionbuffer));
@@ -261,62 +291,24 @@ bool SkinCfgProgram::ReadVersionFile(const char** version) {
     if (used > 0) std::memcpy(versionbuffer, data.get(), used);
     *version = versionbuffer;
     return true;
-  } catch (CZipException& e) {
-    PrintError(kUnit, __LINE__, "ReadVersionFile(): Processing file: %s\n%s\n", zipfilename,
-               e.GetErrorDescription().c_str());
-  } catch (...) {
-    PrintError(kUnit, __LINE__, "ReadVersionFile(): Unhandled exception processing archive: %s\n",
-               zipfilename);
-  }
-  return false;
+  });
 }
 
 bool SkinCfgProgram::FileExists(const char* name) {
-  if (zip.IsClosed(true)) {
-    PrintError(kUnit, __LINE__, "FileExists(): The archive is closed: %s\n", zipfilename);
+  return EntrySteps(*this, "FileExists", Effect::kNone, [&] {
+    if (Find(zip, name) != CZipArchive::kNotFound) return true;
+    PrintError(kUnit, __LINE__, "FileExists(): file not found: %s\n", name);
     return false;
-  }
-  try {
-    if (Find(zip, name) == CZipArchive::kNotFound) {
-      PrintError(kUnit, __LINE__, "FileExists(): file not found: %s\n", name);
-      return false;
-    }
-    return true;
-  } catch (CZipException& e) {
-    PrintError(kUnit, __LINE__, "FileExists(): Processing file: %s\n%s\n", zipfilename,
-               e.GetErrorDescription().c_str());
-  } catch (...) {
-    PrintError(kUnit, __LINE__, "FileExists(): Unhandled exception processing archive: %s\n",
-               zipfilename);
-  }
-  return false;
+  });
 }
 
 bool SkinCfgProgram::CompareFiles(const char* name1, const char* name2, bool* equal) {
   *equal = false;
-  if (zip.IsClosed(true)) {
-    PrintError(kUnit, __LINE__, "CompareFiles(): The archive is closed: %s\n", zipfilename);
-    return false;
-  }
-  try {
-    uint16_t index1 = Find(zip, name1);
-    if (index1 == CZipArchive::kNotFound) {
-      PrintError(kUnit, __LINE__, "CompareFiles(): file1 not found: %s\n", name1);
-      return false;
-    }
+  return EntrySteps(*this, "CompareFiles", Effect::kNone, [&] {
     CZipMemFile mem1(1024);
-    if (!ExtractEntry(zip, index1, mem1)) {
-      PrintError(kUnit, __LINE__, "CompareFiles(): file1 could not be extracted: %s\n", name1);
-      return false;
-    }
-    uint16_t index2 = Find(zip, name2);
-    if (index2 == CZipArchive::kNotFound) {
-      PrintError(kUnit, __LINE__, "CompareFiles(): file2 not found: %s\n", name2);
-      return false;
-    }
     CZipMemFile mem2(1024);
-    if (!ExtractEntry(zip, index2, mem2)) {
-      PrintError(kUnit, __LINE__, "CompareFiles(): file2 could not be extracted: %s\n", name2);
+    if (!LoadEntry(*this, "CompareFiles", "file1", name1, true, mem1) ||
+        !LoadEntry(*this, "CompareFiles", "file2", name2, true, mem2)) {
       return false;
     }
     uint64_t length1, length2;
@@ -325,33 +317,16 @@ bool SkinCfgProgram::CompareFiles(const char* name1, const char* name2, bool* eq
     *equal = length1 == length2 &&
              (length1 == 0 || std::memcmp(data1.get(), data2.get(), length1) == 0);
     return true;
-  } catch (CZipException& e) {
-    PrintError(kUnit, __LINE__, "CompareFiles(): Processing file: %s\n%s\n", zipfilename,
-               e.GetErrorDescription().c_str());
-  } catch (...) {
-    PrintError(kUnit, __LINE__, "CompareFiles(): Unhandled exception processing archive: %s\n",
-               zipfilename);
-  }
-  return false;
+  });
 }
 
+// An exception halfway through a change leaves the working copy suspect, so
+// the run's changes are dropped.
 bool SkinCfgProgram::CopyFile(const char* source, const char* destination) {
-  if (zip.IsClosed(true)) {
-    PrintError(kUnit, __LINE__, "CopyFile(): The archive is closed: %s\n", zipfilename);
-    return false;
-  }
-  try {
-    uint16_t index = Find(zip, source);
-    if (index == CZipArchive::kNotFound) {
-      PrintError(kUnit, __LINE__, "CopyFile(): Source file not found: %s\n", source);
-      return false;
-    }
+  return EntrySteps(*this, "CopyFile", Effect::kChanges, [&] {
     CZipMemFile mem(1024);
-    if (!ExtractEntry(zip, index, mem)) {
-      PrintError(kUnit, __LINE__, "CopyFile(): Source file could not be extracted: %s\n", source);
-      return false;
-    }
-    index = Find(zip, destination);
+    if (!LoadEntry(*this, "CopyFile", "Source file", source, true, mem)) return false;
+    const uint16_t index = Find(zip, destination);
     if (index == CZipArchive::kNotFound) {
       PrintMessage("WARNING: CopyFile(): Destination file does not exist: %s\n", destination);
     } else if (!zip.RemoveFile(index, true)) {
@@ -369,15 +344,5 @@ bool SkinCfgProgram::CopyFile(const char* source, const char* destination) {
     uint64_t length;
     TakeData(mem, &length);
     return true;
-  } catch (CZipException& e) {
-    // The engine stopped halfway through a change; the working copy is suspect.
-    DiscardChanges();
-    PrintError(kUnit, __LINE__, "CopyFile(): Processing file: %s\n%s\n", zipfilename,
-               e.GetErrorDescription().c_str());
-  } catch (...) {
-    DiscardChanges();
-    PrintError(kUnit, __LINE__, "CopyFile(): Unhandled exception processing archive: %s\n",
-               zipfilename);
-  }
-  return false;
+  });
 }

@@ -9,6 +9,8 @@
 
 #include "SkinCfgProgram.h"
 #include "plainfile.h"
+#include "scoped.h"
+#include "slotsizegroup.h"
 
 static const char kUnit[] = "import_export";
 
@@ -59,11 +61,6 @@ size_t FindText(const char* text, size_t length, const char* needle) {
     if (std::memcmp(text + i, needle, n) == 0) return i;
   }
   return kNotFound;
-}
-
-bool IsRequiredItem(const SetupItemInfo& item) {
-  // The slot-size group: without all four the layouts cannot be made to agree.
-  return item.id >= 2 && item.id <= 5;
 }
 
 // A FIFO, device or folder is refused before anything reads or writes it:
@@ -129,37 +126,45 @@ bool SkinCfgProgram::WriteExportFile() {
   }
   char target[plainfile::kPathSize];
   char temp[plainfile::kPathSize];
-  FILE* f = nullptr;
+  // The new file goes again unless it took the old one's place.
+  bool pending = false;
+  struct RemovePending {
+    const char* path;
+    const bool& pending;
+    ~RemovePending() {
+      if (pending) std::remove(path);
+    }
+  } cleanup{temp, pending};
+  ScopedFile file;  // declared after cleanup: closed before it is removed
   if (plainfile::RealTarget(cfgfilename, target, sizeof target)) {
     const plainfile::Status existing = plainfile::Inspect(target);
     if (RefuseIrregular(this, existing.kind)) return false;
     // A file we may not write stays as it is, although its folder would let
     // us replace it.
     if (existing.kind != plainfile::Kind::kRegular || existing.writable) {
-      f = plainfile::CreateBeside(target, existing, temp, sizeof temp);
+      file.reset(plainfile::CreateBeside(target, existing, temp, sizeof temp));
     }
   }
-  if (f == nullptr) {
+  if (file == nullptr) {
     PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
     return false;
   }
+  pending = true;
   // Binary mode: the file has bare line feeds on every platform.
-  if (std::fwrite(cfgdata, 1, length, f) != length || !plainfile::FlushToDisk(f)) {
-    std::fclose(f);
-    std::remove(temp);
+  if (std::fwrite(cfgdata, 1, length, file.get()) != length ||
+      !plainfile::FlushToDisk(file.get())) {
     PrintError(kUnit, __LINE__, "WriteExportFile(): fwrite() failed on file: %s\n", cfgfilename);
     return false;
   }
-  if (std::fclose(f) != 0) {
-    std::remove(temp);
+  if (std::fclose(file.release()) != 0) {
     PrintError(kUnit, __LINE__, "WriteExportFile(): Failed to close file: %s\n", cfgfilename);
     return false;
   }
   if (!plainfile::MoveOver(temp, target)) {
-    std::remove(temp);
     PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
     return false;
   }
+  pending = false;
   return true;
 }
 
@@ -167,35 +172,31 @@ bool SkinCfgProgram::ImportFile() { return ReadImportFile() && ParseImportFile()
 
 bool SkinCfgProgram::ReadImportFile() {
   plainfile::Kind kind;
-  FILE* f = plainfile::OpenForReading(cfgfilename, &kind);
-  if (f == nullptr) {
+  ScopedFile file(plainfile::OpenForReading(cfgfilename, &kind));
+  if (file == nullptr) {
     if (!RefuseIrregular(this, kind)) PrintMessage("ERROR: File not found: %s\n", cfgfilename);
     return false;
   }
+  FILE* f = file.get();
   if (std::fseek(f, 0, SEEK_END) != 0) {
-    std::fclose(f);
     PrintError(kUnit, __LINE__, "ReadImportFile(): fseek() failed on file: %s\n", cfgfilename);
     return false;
   }
   const long size = std::ftell(f);
   if (size < 0) {
-    std::fclose(f);
     PrintError(kUnit, __LINE__, "ReadImportFile(): ftell() failed on file: %s\n", cfgfilename);
     return false;
   }
   if (std::fseek(f, 0, SEEK_SET) != 0) {
-    std::fclose(f);
     PrintError(kUnit, __LINE__, "ReadImportFile(): fseek() failed on file: %s\n", cfgfilename);
     return false;
   }
   // Refused rather than read in pieces: no valid settings file is larger.
   if (static_cast<unsigned long>(size) > kMaxCfgText) {
-    std::fclose(f);
     PrintError(kUnit, __LINE__, "ReadImportFile(): Buffer overflow, file: %s\n", cfgfilename);
     return false;
   }
   if (size == 0) {
-    std::fclose(f);
     PrintError(kUnit, __LINE__, "ReadImportFile(): Invalid file: %s\n", cfgfilename);
     return false;
   }
@@ -203,11 +204,10 @@ bool SkinCfgProgram::ReadImportFile() {
   const size_t got = std::fread(cfgdata, 1, wanted, f);
   cfgdata[got] = '\0';
   if (got != wanted) {
-    std::fclose(f);
     PrintError(kUnit, __LINE__, "ReadImportFile(): fread() failed on file: %s\n", cfgfilename);
     return false;
   }
-  if (std::fclose(f) != 0) {
+  if (std::fclose(file.release()) != 0) {
     PrintError(kUnit, __LINE__, "ReadImportFile(): Failed to close file: %s\n", cfgfilename);
     return false;
   }
@@ -275,13 +275,7 @@ bool SkinCfgProgram::ParseImportFile() {
 }
 
 void SkinCfgProgram::SetImportedValue(int32_t itemid, int32_t valueid) {
-  SetupItemInfo* item = nullptr;
-  for (SetupItemInfo& candidate : items) {
-    if (candidate.id == itemid) {
-      item = &candidate;
-      break;
-    }
-  }
+  SetupItemInfo* item = FindItemById(itemid);
   if (item == nullptr) {
     PrintMessage("WARNING: Unsupported setting found, most likely a setting that got removed.\n");
     cfgunsupported = true;
@@ -312,7 +306,7 @@ bool SkinCfgProgram::CheckImportedSettings() {
   // Every item is visited so that all gaps are reported, not just the first.
   for (SetupItemInfo& item : items) {
     if (!CheckMissingSetting(&item)) continue;
-    if (IsRequiredItem(item)) {
+    if (slotsizegroup::Contains(item.id)) {
       requiredmissing = true;
     } else {
       othermissing = true;

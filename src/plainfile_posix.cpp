@@ -1,6 +1,7 @@
 // Plain files on POSIX systems: stat before a non-blocking open, mkstemp
 // beside the target, fsync and rename.
 #include "plainfile.h"
+#include "scoped.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -50,23 +51,23 @@ FILE* OpenForReading(const char* path, Kind* kind) {
   if (*kind != Kind::kRegular) return nullptr;
   // Non-blocking and checked again: the path may have been swapped for a
   // FIFO since it was looked at.
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
+  ScopedFd fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) {
     *kind = Kind::kMissing;
     return nullptr;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     *kind = Kind::kOther;
-    close(fd);
     return nullptr;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* f = fdopen(fd, "rb");
+  fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  FILE* f = fdopen(fd.get(), "rb");
   if (f == nullptr) {
     *kind = Kind::kMissing;
-    close(fd);
+    return nullptr;
   }
+  fd.release();  // f owns it now
   return f;
 }
 
@@ -89,22 +90,23 @@ bool RealTarget(const char* path, char* target, size_t size) {
 
 FILE* CreateBeside(const char* target, const Status& existing, char* temp, size_t size) {
   if (!JoinPath(temp, size, target, FolderLength(target), kTempName)) return nullptr;
-  const int fd = mkstemp(temp);
-  if (fd < 0) return nullptr;
+  ScopedFd fd(mkstemp(temp));
+  if (fd.get() < 0) return nullptr;
   mode_t mode = static_cast<mode_t>(existing.mode);
   if (existing.kind != Kind::kRegular) {
     // What fopen would have given a new file.
     const mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
-  } else if (fchown(fd, existing.owner, existing.group) != 0) {
+  } else if (fchown(fd.get(), existing.owner, existing.group) != 0) {
     // Only the superuser may give a file away: anyone else's copy stays theirs.
   }
-  FILE* f = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+  FILE* f = fchmod(fd.get(), mode) == 0 ? fdopen(fd.get(), "wb") : nullptr;
   if (f == nullptr) {
-    close(fd);
     unlink(temp);
+    return nullptr;
   }
+  fd.release();  // f owns it now
   return f;
 }
 

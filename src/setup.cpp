@@ -1,10 +1,12 @@
 // The item table: registration of setup items and their alternatives, the
 // skin's catalogue, and the check of the table against the open archive.
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
 #include "SkinCfgProgram.h"
+#include "slotsizegroup.h"
 
 static const char kUnit[] = "setup";
 
@@ -154,12 +156,13 @@ const ValueDef kLootWindow[] = {
 // files may still name it, so the id is never reused.
 const ItemDef kCatalogue[] = {
     {1, "Chat", {"chat.xml"}, 0, VRD_VALUES(kChat)},
-    {2, "Inventory slots", {"money.xml"}, 0, VRD_VALUES(kInventorySlots)},
-    {3, "Trade/give window", {"exchange.xml", "gui/accepted_back.png"}, 0,
-     VRD_VALUES(kTradeWindow)},
-    {4, "Inventory layout", {"inventory.xml", "backdrop/inventory.jpg"}, 0,
-     VRD_VALUES(kInventoryLayout)},
-    {5, "Small Inventory layout",
+    {slotsizegroup::kSlots.id, slotsizegroup::kSlots.name, {"money.xml"}, 0,
+     VRD_VALUES(kInventorySlots)},
+    {slotsizegroup::kTradeWindow.id, slotsizegroup::kTradeWindow.name,
+     {"exchange.xml", "gui/accepted_back.png"}, 0, VRD_VALUES(kTradeWindow)},
+    {slotsizegroup::kLayouts[0].id, slotsizegroup::kLayouts[0].name,
+     {"inventory.xml", "backdrop/inventory.jpg"}, 0, VRD_VALUES(kInventoryLayout)},
+    {slotsizegroup::kLayouts[1].id, slotsizegroup::kLayouts[1].name,
      {"smallinventory.xml", "backdrop/smallinventoryv.jpg", "backdrop/smallinventoryh.jpg"}, 0,
      VRD_VALUES(kSmallInventoryLayout)},
     {6, "Container slots", {"containerdesc.xml"}, 0, VRD_VALUES(kContainerSlots)},
@@ -187,11 +190,6 @@ static_assert(std::size(kCatalogue) == VRDSKINCFG_NUMITEMS, "the item table has 
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 bool TooLong(const char* text) { return std::strlen(text) > VRDSKINCFG_MAXSTRINGLENGTH; }
-
-// Length already checked, so the copy always fits with its NUL.
-void CopyText(char (&target)[VRDSKINCFG_MAXSTRINGLENGTH + 1], const char* text) {
-  std::memcpy(target, text, std::strlen(text) + 1);
-}
 
 void CopyEntryNames(char (&target)[VRDSKINCFG_MAXFILESPERITEM][VRDSKINCFG_MAXSTRINGLENGTH + 1],
                     const char* file1, const char* file2, const char* file3) {
@@ -305,9 +303,18 @@ bool SkinCfgProgram::InitSetupItems() {
   return true;
 }
 
-SetupItemInfo* SkinCfgProgram::FindItemByName(const char* name) {
+SetupItemInfo* SkinCfgProgram::FindItemById(int32_t id) {
   for (SetupItemInfo& item : items) {
-    if (std::strcmp(item.name, name) == 0) return &item;
+    if (item.id == id) return &item;
   }
   return nullptr;
+}
+
+SetupItemInfo& SkinCfgProgram::ItemNamed(const char* name) {
+  for (SetupItemInfo& item : items) {
+    if (std::strcmp(item.name, name) == 0) return item;
+  }
+  // Callers name only items of the catalogue, after InitSetupItems: a miss
+  // is a fault of this program, not of the skin or the user.
+  std::abort();
 }

@@ -19,6 +19,7 @@
 #include <random>
 
 #include "linuxcalls.h"
+#include "scoped.h"
 #include "skinplatform.h"
 
 namespace {
@@ -244,30 +245,21 @@ class PosixSkinPlatform : public SkinPlatform {
 
   SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                         std::string* realpath, std::string* error) override {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
       *error = std::strerror(errno);
       return SysResult::kNotFound;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-      int code = errno;
-      close(fd);
-      return Failed(error, code);
-    }
-    if (!S_ISREG(st.st_mode)) {
-      close(fd);
-      return SysResult::kNotRegular;
-    }
+    if (fstat(fd.get(), &st) != 0) return Failed(error);
+    if (!S_ISREG(st.st_mode)) return SysResult::kNotRegular;
     char resolved[PATH_MAX];
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+    int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
         ::realpath(path.c_str(), resolved) == nullptr) {
-      int code = errno;
-      close(fd);
-      return Failed(error, code);
+      return Failed(error);
     }
-    *handle = fd;
+    *handle = fd.release();
     *identity = IdentityOf(st);
     *realpath = resolved;
     return SysResult::kOk;

@@ -6,30 +6,49 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "SkinCfgProgram.h"
+#include "slotsizegroup.h"
 
 static const char kUnit[] = "vrdskincfg";
 
 namespace {
 
-const char* const kDisplayOrder[] = {
+constexpr const char* kDisplayOrder[] = {
     "Chat", "Character desc. spell checking", "Quest notes spell checking",
     "Guild MOTD spell checking", "Petition spell checking", "Study notes", "Books",
     "Interaction popup buttons", "Inventory slots", "Inventory layout", "Small Inventory layout",
     "Container slots", "Spell book glyphs", "Spell research glyph slots", "Shortcut Menu",
     "Mouse cursor", "Information window", "Item description", "Loot window"};
-const int kDisplayCount = sizeof kDisplayOrder / sizeof kDisplayOrder[0];
-// The dialogue asks up to "Inventory slots", then the two layouts of the
-// chosen slot size, then the rest.
-const int kSlotsEnd = 9;          // one past "Inventory slots"
-const int kFirstAfterSlots = 11;  // "Container slots"
-const int kNameColumns = 35;      // listing: labels start in column 36
-const size_t kMaxArgLength = VRDSKINCFG_MAXPATH - 1;
+constexpr int kDisplayCount = static_cast<int>(std::size(kDisplayOrder));
 
-void CopyText(char* dest, size_t size, const char* src) {
-  snprintf(dest, size, "%s", src);
+constexpr int DisplayPosition(const char* name) {
+  for (int i = 0; i < kDisplayCount; ++i) {
+    if (std::string_view(kDisplayOrder[i]) == name) return i;
+  }
+  return -1;
 }
+
+// The dialogue asks up to the slot size, then the layouts of the chosen
+// size, then the rest.
+constexpr int kSlotsEnd = DisplayPosition(slotsizegroup::kSlots.name) + 1;
+constexpr int kLayoutCount = static_cast<int>(std::size(slotsizegroup::kLayouts));
+constexpr int kFirstAfterSlots = kSlotsEnd + kLayoutCount;
+static_assert(kSlotsEnd > 0, "the slot size is asked");
+constexpr bool LayoutsFollowTheSlotSize() {
+  for (int i = 0; i < kLayoutCount; ++i) {
+    if (DisplayPosition(slotsizegroup::kLayouts[i].name) != kSlotsEnd + i) return false;
+  }
+  return true;
+}
+static_assert(LayoutsFollowTheSlotSize(), "the layouts follow the slot size, in the group's order");
+static_assert(DisplayPosition(slotsizegroup::kTradeWindow.name) < 0,
+              "the trade window is never asked or listed");
+
+const int kNameColumns = 35;  // listing: labels start in column 36
+const size_t kMaxArgLength = VRDSKINCFG_MAXPATH - 1;
 
 }  // namespace
 
@@ -38,7 +57,7 @@ SkinCfgProgram::SkinCfgProgram() {
   zipfilename[0] = '\0';
   cfgfilename[0] = '\0';
   importmode = false;
-  CopyText(verfilename, sizeof verfilename, VRDSKINCFG_VERFILE);
+  CopyText(verfilename, VRDSKINCFG_VERFILE);
   ConvertPath(verfilename);
   waitonexit = true;
   cfgdata[0] = '\0';
@@ -61,7 +80,7 @@ bool SkinCfgProgram::SkinCfg(int argc, char** argv) {
   if (zipfilename[0] != '\0') {
     PrintMessage("Skin file: %s\n", zipfilename);
   } else {
-    CopyText(zipfilename, sizeof zipfilename, VRDSKINCFG_DEFAULTZIP);
+    CopyText(zipfilename, VRDSKINCFG_DEFAULTZIP);
   }
   if (cfgfilename[0] == '\0') {
     // The archive name ends in ".zip" (checked by ParseArgs, or the default).
@@ -137,11 +156,15 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
   struct arg_lit* help = arg_lit0(nullptr, "help", "print this help and exit");
   struct arg_end* end = arg_end(20);
   void* argtable[] = {skin, ie, import, nowait, help, end};
-  const int kEntries = sizeof argtable / sizeof argtable[0];
+  // Frees the table on every way out; the values are copied out before.
+  struct FreeTable {
+    void** table;
+    size_t size;
+    ~FreeTable() { arg_freetable(table, size); }
+  } owner{argtable, std::size(argtable)};
 
   if (arg_nullcheck(argtable) != 0) {
     PrintMessage("%s: insufficient memory\n", progname);
-    arg_freetable(argtable, kEntries);
     return false;
   }
   int nerrors = arg_parse(argc, argv, argtable);
@@ -154,7 +177,6 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
     fflush(stdout);
     arg_print_syntax(stdout, argtable, "\n");
     arg_print_glossary(stdout, argtable, "  %-20s %s\n");
-    arg_freetable(argtable, kEntries);
     *helpprinted = true;
     return true;
   }
@@ -162,7 +184,6 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
     fflush(stdout);
     arg_print_errors(stdout, end, progname);
     PrintMessage("Try '%s --help' for more information.\n", progname);
-    arg_freetable(argtable, kEntries);
     return false;
   }
   if (nowait->count > 0) waitonexit = false;
@@ -173,13 +194,11 @@ bool SkinCfgProgram::ParseArgs(int argc, char** argv, bool* helpprinted) {
   for (const char* value : values) {
     if (value != nullptr && strlen(value) > kMaxArgLength) {
       PrintMessage("ERROR: Filename too long (max. 255 characters): '%s'.\n", value);
-      arg_freetable(argtable, kEntries);
       return false;
     }
   }
-  if (values[0] != nullptr) CopyText(zipfilename, sizeof zipfilename, values[0]);
-  if (values[1] != nullptr) CopyText(cfgfilename, sizeof cfgfilename, values[1]);
-  arg_freetable(argtable, kEntries);
+  if (values[0] != nullptr) CopyText(zipfilename, values[0]);
+  if (values[1] != nullptr) CopyText(cfgfilename, values[1]);
   return CheckZipFileName();
 }
 
@@ -281,7 +300,7 @@ bool SkinCfgProgram::CheckVersion(bool* match) {
   const char* version = nullptr;
   if (!ReadVersionFile(&version)) return false;
   char text[16];
-  CopyText(text, sizeof text, version);
+  CopyText(text, version);
   text[strcspn(text, "\n\r")] = '\0';
   for (const char* p = text; *p; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
@@ -412,31 +431,31 @@ bool SkinCfgProgram::SelectValue(SetupItemInfo* item, int32_t slotsize) {
 
 bool SkinCfgProgram::SelectSetup() {
   for (int i = 0; i < kSlotsEnd; ++i) {
-    if (!SelectValue(FindItemByName(kDisplayOrder[i]), -1)) return false;
+    if (!SelectValue(&ItemNamed(kDisplayOrder[i]), -1)) return false;
   }
-  const SetupItemInfo* slots = FindItemByName("Inventory slots");
-  int32_t chosen = slots->selectedval >= 0 ? slots->selectedval : slots->currentval;
-  int32_t slotsize = (chosen >= 0) ? slots->value[chosen].slotsize : -1;
+  const SetupItemInfo& slots = ItemNamed(slotsizegroup::kSlots.name);
+  int32_t chosen = slots.selectedval >= 0 ? slots.selectedval : slots.currentval;
+  int32_t slotsize = (chosen >= 0) ? slots.value[chosen].slotsize : -1;
 
-  SetupItemInfo* trade = FindItemByName("Trade/give window");
-  trade->selectedval = -1;
-  for (int32_t i = 0; i < trade->numvalues; ++i) {
-    if (trade->value[i].slotsize == slotsize) {
-      trade->selectedval = i;
+  SetupItemInfo& trade = ItemNamed(slotsizegroup::kTradeWindow.name);
+  trade.selectedval = -1;
+  for (int32_t i = 0; i < trade.numvalues; ++i) {
+    if (trade.value[i].slotsize == slotsize) {
+      trade.selectedval = i;
       break;
     }
   }
-  if (trade->selectedval < 0) {
-    PrintError(kUnit, __LINE__, "SkinCfg(): Failed to select %s\n", trade->name);
+  if (trade.selectedval < 0) {
+    PrintError(kUnit, __LINE__, "SkinCfg(): Failed to select %s\n", trade.name);
     return false;
   }
-  for (const char* name : {"Inventory layout", "Small Inventory layout"}) {
-    SetupItemInfo* layout = FindItemByName(name);
+  for (const slotsizegroup::Item& group : slotsizegroup::kLayouts) {
+    SetupItemInfo* layout = &ItemNamed(group.name);
     if (!HackActiveDefault(layout, slotsize)) return false;
     if (!SelectValue(layout, slotsize)) return false;
   }
   for (int i = kFirstAfterSlots; i < kDisplayCount; ++i) {
-    if (!SelectValue(FindItemByName(kDisplayOrder[i]), -1)) return false;
+    if (!SelectValue(&ItemNamed(kDisplayOrder[i]), -1)) return false;
   }
   return true;
 }
@@ -458,7 +477,7 @@ void SkinCfgProgram::ShowSetupItem(const SetupItemInfo* item, bool active) {
 }
 
 void SkinCfgProgram::ShowSetup(bool active) {
-  for (const char* name : kDisplayOrder) ShowSetupItem(FindItemByName(name), active);
+  for (const char* name : kDisplayOrder) ShowSetupItem(&ItemNamed(name), active);
 }
 
 // ---------------------------------------------------------------- applying

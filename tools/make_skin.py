@@ -407,12 +407,18 @@ def stub_bytes(size):
 
 def build_skin(live=None, missing=(), mismatch=(), version=BUILD, filler=0, filler_size=4096,
                stored=False, tool="zipfile", backslash=(), upper=None, corrupt_crc_in=(),
-               corrupt_data_in=(), methods=None, stub=0, texts=None):
+               corrupt_data_in=(), methods=None, stub=0, texts=None, same=None):
     """The archive bytes for the given options (see --help)."""
     upper = upper or {}
     texts = {name: os.fsencode(text) for name, text in (texts or {}).items()}
     entries = skin_entries(live, mismatch, version, filler, filler_size) + list(texts.items())
     names = [n for n, _ in entries]
+    copies = {}
+    for name, source in (same or {}).items():
+        if name not in names or source not in names:
+            raise ValueError("the skin has no entry %s or %s" % (name, source))
+        copies[name] = entries[names.index(source)][1]
+    entries = [(n, copies.get(n, d)) for n, d in entries]
     for name in list(missing) + list(backslash) + list(upper):
         if name not in names:
             raise ValueError("the skin has no entry %s" % name)
@@ -475,6 +481,8 @@ def parse_args(argv):
     p.add_argument("--stored", action="store_true", help="store every entry uncompressed")
     p.add_argument("--text", action="append", metavar="ENTRY=TEXT",
                    help="add an entry holding TEXT, stored uncompressed, last (repeatable)")
+    p.add_argument("--same", action="append", metavar="ENTRY=OTHER",
+                   help="give ENTRY the bytes OTHER has before any --same (repeatable)")
     p.add_argument("--filler", type=int, default=0, metavar="N",
                    help="N unrelated entries placed between the live entries")
     p.add_argument("--filler-size", type=int, default=4096, metavar="BYTES",
@@ -495,6 +503,7 @@ def parse_args(argv):
         args.method = {k: int(v) for k, v in _pairs(args.method, "--method").items()}
         args.upper = _pairs(args.upper, "--upper")
         args.text = _pairs(args.text, "--text")
+        args.same = _pairs(args.same, "--same")
     except ValueError as e:
         p.error(str(e))
     if args.no_version:
@@ -522,7 +531,7 @@ def main(argv=None):
                       stored=args.stored, tool=args.tool, backslash=args.backslash,
                       upper=args.upper, corrupt_crc_in=args.corrupt_crc,
                       corrupt_data_in=args.corrupt_data, methods=args.method, stub=args.stub,
-                      texts=args.text)
+                      texts=args.text, same=args.same)
     with open(args.out, "wb") as f:
         f.write(data)
     return 0

@@ -99,6 +99,16 @@ def stray_files(folder):
     return sorted(name for name in os.listdir(folder) if name.startswith("."))
 
 
+def injected(fault):
+    """assert_run options that run the program under strace with a failing system call, as
+    strace's -e inject= gives it (e.g. "rename:error=EXDEV")."""
+    # LeakSanitizer cannot work under ptrace: the sanitizer build leaves leaks to the
+    # other runs.
+    options = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+    return {"wrapper": ["strace", "-f", "-qq", "-o", os.devnull, "-e", "inject=" + fault],
+            "env": dict(os.environ, ASAN_OPTIONS=options)}
+
+
 class TestCase(unittest.TestCase):
     """Each test gets its own temporary folder as the program's working folder."""
 

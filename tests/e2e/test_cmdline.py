@@ -44,20 +44,19 @@ class CommandLineTest(harness.TestCase):
                 self.assert_run(["--nowait", option + value], expected + ABORTED, 1)
 
     def test_accepted_names_and_end_of_input(self):
-        cases = [  # arguments, answers, output after the menu, status
-            (["--nowait", "--skin", "Skins.ZIP"], "6\n", TERMINATED, 0),
-            (["--nowait", "--skin", "a.zip"], "6\n", TERMINATED, 0),
-            (["--nowait", "--skin", "sub/My.Zip"], "6\n", TERMINATED, 0),
+        cases = [  # archive (None: the default), arguments, answers, output after the menu, status
+            ("Skins.ZIP", ["--nowait", "--skin", "Skins.ZIP"], "6\n", TERMINATED, 0),
+            ("a.zip", ["--nowait", "--skin", "a.zip"], "6\n", TERMINATED, 0),
+            ("sub/My.Zip", ["--nowait", "--skin", "sub/My.Zip"], "6\n", TERMINATED, 0),
             # At the final prompt it is no error; at the menu it is.
-            ([], "6\n", TERMINATED + RETURN_PROMPT, 0),
-            ([], "6\nanything\n", TERMINATED + RETURN_PROMPT, 0),
-            (["--nowait"], "", EOF + ABORTED, 1),
-            ([], "", EOF + ABORTED + RETURN_PROMPT, 1),
-            (["--nowait"], "0\n7\ny\n\n", RETRY * 4 + EOF + ABORTED, 1),
+            (None, [], "6\n", TERMINATED + RETURN_PROMPT, 0),
+            (None, [], "6\nanything\n", TERMINATED + RETURN_PROMPT, 0),
+            (None, ["--nowait"], "", EOF + ABORTED, 1),
+            (None, [], "", EOF + ABORTED + RETURN_PROMPT, 1),
+            (None, ["--nowait"], "0\n7\ny\n\n", RETRY * 4 + EOF + ABORTED, 1),
         ]
-        for args, stdin, expected, status in cases:
+        for name, args, stdin, expected, status in cases:
             with self.subTest(args=args, stdin=stdin):
-                name = args[2] if len(args) > 2 else None
                 self.make_skin(name or "vrd.zip")
                 self.assert_run(args, banner(name) + MENU + expected, status, stdin=stdin)
                 self.assert_untouched()

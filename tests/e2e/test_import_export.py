@@ -44,39 +44,53 @@ def padded(size):
     return text[:-1] + "#" * (size - len(text)) + "\n"
 
 
-# (case, file content or None for no file, messages before the listing or the
-#  abort, positions applied or None for a failing import)
-IMPORTS = [
+# Files that are applied: (case, file content, messages before the listing,
+# positions applied).
+APPLIED = [
     ("complete", settings_text(TARGET), "", TARGET),
     ("older build, items missing", settings_text(TARGET, "9", LATE), LATE_MISSING + OLDER,
      keep_live(LATE)),
     ("newer build, items missing", settings_text(TARGET, "11", LATE), LATE_MISSING + NEWER,
      keep_live(LATE)),
-    ("this build, items missing", settings_text(TARGET, "10", LATE), LATE_MISSING + MISMATCH, None),
-    ("trade window missing", settings_text(TARGET, "9", (3,)), MISSING % "Trade/give window"
-     + "ERROR: The settings file is broken.\n", None),
-    ("removed item, this build", settings_text(TARGET) + "8,1;\n", REMOVED + MISMATCH, None),
+    ("three-digit build", settings_text(TARGET, "100", LATE), LATE_MISSING + NEWER,
+     keep_live(LATE)),
     ("removed item, older", settings_text(TARGET, "9") + "8,1;\n", REMOVED + OLDER, TARGET),
     ("unknown alternative, older", settings_text(TARGET, "9", (1,)) + "1,99;\n",
      "WARNING: Unsupported setting for the Chat.\n" + MISSING % "Chat" + OLDER, keep_live((1,))),
+    # A known alternative stays, and a later unknown one for its item goes unremarked.
+    ("known, then unknown alternative", settings_text(TARGET, "9") + "1,99;\n", "", TARGET),
     ("CRLF line ends", settings_text(TARGET, eol="\r\n"), "", TARGET),
     ("last line without line feed", settings_text(TARGET, "11")[:-1],
      MISSING % "Loot window" + NEWER, keep_live((21,))),
     ("256 bytes", padded(256), "", TARGET),
+]
+# Files that end the run: (case, file content or None for no file, messages).
+REFUSED = [
+    ("this build, items missing", settings_text(TARGET, "10", LATE), LATE_MISSING + MISMATCH),
+    # Every gap is reported before the missing slot-size item ends the import.
+    ("trade window and loot window missing", settings_text(TARGET, "9", (3, 21)),
+     MISSING % "Trade/give window" + MISSING % "Loot window"
+     + "ERROR: The settings file is broken.\n"),
+    ("removed item, this build", settings_text(TARGET) + "8,1;\n", REMOVED + MISMATCH),
     ("257 bytes", padded(257),
-     "ERROR: [import_export:#] ReadImportFile(): Buffer overflow, file: vrd.cfg\n", None),
-    ("empty", "", "ERROR: [import_export:#] ReadImportFile(): Invalid file: vrd.cfg\n", None),
-    ("no line feed", header()[:-1], INVALID, None),
-    ("four-digit build", settings_text(TARGET, "1000"), INVALID, None),
-    ("space before the header", " " + settings_text(TARGET), INVALID, None),
-    ("build 0", settings_text(TARGET, "0"), INVALID, None),
-    ("build not a number", settings_text(TARGET, "x"), INVALID, None),
-    ("empty line after the header", header() + "\n" + BODY, PARSE % ("Delimiter", 2), None),
-    ("no ; at line 2", header() + "1,5\n" + BODY, PARSE % ("Ending", 2), None),
-    ("no ; at line 5", header() + "1,5;\n2,1;\n3,1;\n4,1\n5,1;\n", PARSE % ("Ending", 5), None),
-    ("no file", None, "ERROR: File not found: vrd.cfg\n", None),
+     "ERROR: [import_export:#] ReadImportFile(): Buffer overflow, file: vrd.cfg\n"),
+    ("empty", "", "ERROR: [import_export:#] ReadImportFile(): Invalid file: vrd.cfg\n"),
+    ("no line feed", header()[:-1], INVALID),
+    ("four-digit build", settings_text(TARGET, "1000"), INVALID),
+    ("space before the header", " " + settings_text(TARGET), INVALID),
+    ("build 0", settings_text(TARGET, "0"), INVALID),
+    ("build not a number", settings_text(TARGET, "x"), INVALID),
+    ("empty line after the header", header() + "\n" + BODY, PARSE % ("Delimiter", 2)),
+    ("no ; at line 2", header() + "1,5\n" + BODY, PARSE % ("Ending", 2)),
+    ("no ; at line 5", header() + "1,5;\n2,1;\n3,1;\n4,1\n5,1;\n", PARSE % ("Ending", 5)),
+    ("no file", None, "ERROR: File not found: vrd.cfg\n"),
 ]
 THROUGH_MENU = ("complete", "this build, items missing", "no file")
+# How an import is started: arguments, answers, output up to the import's
+# heading, the question before applying. Unattended, standard input is
+# empty: a question would show.
+UNATTENDED = (["--import", "--nowait"], "", "\n", "")
+MENU_IMPORT = (["--nowait"], "4\ny\n", MENU + "\n", APPLY)
 
 
 class ImportExportTest(harness.TestCase):
@@ -91,24 +105,30 @@ class ImportExportTest(harness.TestCase):
         if content is not None:
             self.write_file("vrd.cfg", content)
 
-    def test_import_judges_every_kind_of_file(self):
-        for case, settings, messages, applied in IMPORTS:
-            # Unattended, standard input is empty: a question would show.
-            runs = [(["--import", "--nowait"], "", "\n")]
-            if case in THROUGH_MENU:
-                runs.append((["--nowait"], "4\ny\n", MENU + "\n"))
-            for args, stdin, lead in runs:
-                with self.subTest(case=case, args=args):
-                    self.put_settings(settings)
+    def for_each_import(self, cases, check):
+        """check(case..., how the import is started) for every run of the cases: unattended,
+        and through the menu for the cases in THROUGH_MENU."""
+        for case in cases:
+            for start in [UNATTENDED] + [MENU_IMPORT] * (case[0] in THROUGH_MENU):
+                with self.subTest(case=case[0], args=start[0]):
+                    self.put_settings(case[1])
                     self.restore()
-                    ending = ABORTED if applied is None else "\n" + listing(applied) + "\n" + (
-                        APPLY if stdin else "") + "Successfully applied.\n"
-                    self.assert_run(args, banner() + lead + "Importing settings from file: "
-                                    "vrd.cfg\n" + messages + ending, int(applied is None), stdin)
-                    if applied is None:
-                        self.assert_untouched()
-                    else:
-                        self.assert_applied(applied)
+                    check(*case[2:], *start)
+
+    def test_import_applies_what_it_can(self):
+        def check(messages, applied, args, stdin, lead, question):
+            self.assert_run(args, banner() + lead + "Importing settings from file: vrd.cfg\n"
+                            + messages + "\n" + listing(applied) + "\n" + question
+                            + "Successfully applied.\n", 0, stdin)
+            self.assert_applied(applied)
+        self.for_each_import(APPLIED, check)
+
+    def test_import_refuses_broken_files(self):
+        def check(messages, args, stdin, lead, _question):
+            self.assert_run(args, banner() + lead + "Importing settings from file: vrd.cfg\n"
+                            + messages + ABORTED, 1, stdin)
+            self.assert_untouched()
+        self.for_each_import(REFUSED, check)
 
     def test_import_declined_leaves_the_archive(self):
         self.put_settings(settings_text(TARGET, "9", LATE))
@@ -165,47 +185,34 @@ class ImportExportTest(harness.TestCase):
 
     @unittest.skipIf(harness.RUNNER or os.name != "posix",
                      "file-size limits and injected faults would hit Wine, not the program")
+    @unittest.skipIf(shutil.which("strace") is None, "strace is not installed")
     def test_failed_export_keeps_the_old_file(self):
-        old, done = b"# kept\n", "File successfully written.\n"
+        old = b"# kept\n"
         failed = "ERROR: [import_export:#] WriteExportFile(): fwrite() failed on file: %s\n"
         no_limit = resource.getrlimit(resource.RLIMIT_FSIZE)
 
         def limited():
             resource.setrlimit(resource.RLIMIT_FSIZE, (0, no_limit[1]))
 
-        def injected(call, error):
-            # LeakSanitizer cannot work under ptrace: the sanitizer build leaves leaks to
-            # the other runs here.
-            options = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
-            return {"wrapper": [shutil.which("strace") or "strace", "-f", "-qq", "-o", os.devnull,
-                                "-e", "inject=%s:error=%s" % (call, error)],
-                    "env": dict(os.environ, ASAN_OPTIONS=options)}
-
+        os.symlink("vrd.cfg", self.path("link.cfg"))
         cases = [  # case, --ie, what makes the export fail, the output after the question
             ("over the size limit", "vrd.cfg", {"preexec_fn": limited}, failed % "vrd.cfg"),
             ("through a link, over the limit", "link.cfg", {"preexec_fn": limited},
              failed % "link.cfg"),
-            ("fsync fails", "vrd.cfg", injected("fsync", "EIO"), failed % "vrd.cfg"),
-            ("rename fails", "vrd.cfg", injected("rename", "EXDEV"),
+            ("fsync fails", "vrd.cfg", harness.injected("fsync:error=EIO"), failed % "vrd.cfg"),
+            ("rename fails", "vrd.cfg", harness.injected("rename:error=EXDEV"),
              "ERROR: Could not write file: vrd.cfg\n"),
-            ("through a link", "link.cfg", {}, None),
         ]
         for case, cfg, fault, error in cases:
             with self.subTest(case=case):
-                if "wrapper" in fault and shutil.which("strace") is None:
-                    self.skipTest("strace is not installed")
-                self.put_settings(old)
+                self.write_file("vrd.cfg", old)
                 os.chmod(self.path("vrd.cfg"), 0o640)
-                if cfg == "link.cfg" and not os.path.islink(self.path(cfg)):
-                    os.symlink("vrd.cfg", self.path(cfg))
                 self.assert_run(["--nowait", "--ie=" + cfg], banner() + MENU + "\n"
-                                + listing(LIVE) + "\n" + EXPORT % cfg + OVERWRITE
-                                + (error + ABORTED if error else done), int(error is not None),
-                                stdin="5\ny\ny\n", **fault)
-                self.assertEqual(harness.file_bytes(self.path("vrd.cfg")),
-                                 settings_text(LIVE).encode() if error is None else old)
+                                + listing(LIVE) + "\n" + EXPORT % cfg + OVERWRITE + error
+                                + ABORTED, 1, stdin="5\ny\ny\n", **fault)
+                self.assertEqual(harness.file_bytes(self.path("vrd.cfg")), old)
                 self.assertEqual(stat.S_IMODE(os.stat(self.path("vrd.cfg")).st_mode), 0o640)
-                self.assertTrue(os.path.islink(self.path("link.cfg")) or cfg != "link.cfg")
+                self.assertTrue(os.path.islink(self.path("link.cfg")))
                 self.assert_untouched()
 
     def test_round_trip_to_another_skin_and_back(self):

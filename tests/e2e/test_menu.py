@@ -1,6 +1,8 @@
 """The main menu and its commands as a user sees them: whole transcripts of
 Setup, Show, Reset and Exit, and what each leaves in the archive."""
 
+import unittest
+
 import harness
 from harness import ABORTED, EOF, MENU, RETRY, TERMINATED, banner, skin
 
@@ -49,63 +51,78 @@ def slots(live, answers, size, inventory, small, applied):
     """A row in which the layouts offer only slot size `size`, marked as given."""
     stdin, out = setup(live, answers, {4: dialogue(4, marks=inventory, size=size),
                                        5: dialogue(5, marks=small, size=size)})
-    return harness.live_options(live), stdin + "y\n", out + "Successfully applied.\n", 0, applied
+    return harness.live_options(live), stdin + "y\n", out + "Successfully applied.\n", applied
+
+
+SETUP_IN, SETUP_OUT = setup()
+# Study notes has five alternatives, Chat two.
+PICKS_IN, PICKS_OUT = setup(answers={15: ["0", "6", "y", "05", "n", " 3", "3 ", "3"],
+                                     1: ["3", "-1", "1"]})
+PARTIAL_IN, PARTIAL_OUT = setup(stop_before=16)
+EVERYTHING = [o for e in skin.live_entries() for o in ("--mismatch", e)]
+CARRIED = {2: "default", 3: "active"}
+
+# Runs that change the skin: skin options (None: LIVE), answers, output after
+# the menu, positions applied.
+APPLYING = [
+    # Setup left unchanged rewrites the live setup.
+    (None, SETUP_IN + "y\n", SETUP_OUT + "Successfully applied.\n", LIVE),
+    (None, PICKS_IN + "y\n", PICKS_OUT + "Successfully applied.\n", {**LIVE, 15: 2, 1: 0}),
+    # 42-slot 8-slot rows live, "Normal" picked: the layouts' 48-slot
+    # counterparts are marked active and applied unless picked.
+    slots({4: 1, 5: 1}, {2: ["2"]}, 48, CARRIED, CARRIED, {2: 1, 3: 1, 4: 3, 5: 3}),
+    slots({4: 1, 5: 1}, {2: ["2"], 4: ["1"], 5: ["3", "2"]}, 48, CARRIED, CARRIED,
+          {2: 1, 3: 1, 4: 2, 5: 3}),
+    slots({2: 1, 3: 1, 4: 3, 5: 2}, {2: ["1"]}, 42, {0: "default", 1: "active"},
+          {0: "active, default"}, {4: 1}),
+    # A trade window that does not fit the slot size is set right.
+    slots({3: 1}, {}, 42, {0: "active, default"}, {0: "active, default"}, {}),
+    # Reset writes every default whatever is live.
+    (EVERYTHING, "3\ny\n", RESET + "Reset successfully done.\n", {}),
+]
+# Runs that leave the skin as it was: skin options (None: LIVE), answers,
+# output after the menu, exit status.
+KEEPING = [
+    (None, "0\n7\ny\n\n6\n", RETRY * 4 + TERMINATED, 0),
+    (None, "n\n06\n 6\n6 \n100\n-6\nsix\n6\0x\n6\n", RETRY * 8 + TERMINATED, 0),
+    (None, "2\n", "\n" + harness.listing(LIVE), 0),
+    (["--mismatch", "gui/pointer_normal.png"], "2\n", "\nERROR: [vrdskincfg:#] "
+     "GetCurrentValue(): Failed to get the current setting of Mouse cursor\n" + ABORTED, 1),
+    (None, SETUP_IN + "n\n", SETUP_OUT + "No changes made.\n", 0),
+    (None, SETUP_IN + "yes\nno\n\n y\ny \ny\0junk\nN\n", SETUP_OUT + RETRY * 6
+     + "No changes made.\n", 0),
+    (EVERYTHING, "3\nn\n", RESET + "No changes made.\n", 0),
+    # End of input while a question waits.
+    (None, PARTIAL_IN, PARTIAL_OUT + EOF + ABORTED, 1),
+    (None, SETUP_IN + "yes\n", SETUP_OUT + RETRY + EOF + ABORTED, 1),
+    (EVERYTHING, "3\n", RESET + EOF + ABORTED, 1),
+]
 
 
 class MenuTest(harness.TestCase):
 
-    def test_menu_commands(self):
-        setup_in, setup_out = setup()
-        # Study notes has five alternatives, Chat two.
-        picks_in, picks_out = setup(answers={15: ["0", "6", "y", "05", "n", " 3", "3 ", "3"],
-                                             1: ["3", "-1", "1"]})
-        partial_in, partial_out = setup(stop_before=16)
-        everything = [o for e in skin.live_entries() for o in ("--mismatch", e)]
-        carried = {2: "default", 3: "active"}
-        cases = [  # skin options (None: LIVE), answers, output after the menu, status, applied
-            (None, "0\n7\ny\n\n6\n", RETRY * 4 + TERMINATED, 0, None),
-            (None, "n\n06\n 6\n6 \n100\n-6\nsix\n6\0x\n6\n", RETRY * 8 + TERMINATED, 0, None),
-            (None, "2\n", "\n" + harness.listing(LIVE), 0, None),
-            (["--mismatch", "gui/pointer_normal.png"], "2\n", "\nERROR: [vrdskincfg:#] "
-             "GetCurrentValue(): Failed to get the current setting of Mouse cursor\n" + ABORTED,
-             1, None),
-            # Setup left unchanged rewrites the live setup, or nothing.
-            (None, setup_in + "y\n", setup_out + "Successfully applied.\n", 0, LIVE),
-            (None, setup_in + "n\n", setup_out + "No changes made.\n", 0, None),
-            (None, setup_in + "yes\nno\n\n y\ny \ny\0junk\nN\n", setup_out + RETRY * 6
-             + "No changes made.\n", 0, None),
-            (None, picks_in + "y\n", picks_out + "Successfully applied.\n", 0,
-             {**LIVE, 15: 2, 1: 0}),
-            # 42-slot 8-slot rows live, "Normal" picked: the layouts' 48-slot
-            # counterparts are marked active and applied unless picked.
-            slots({4: 1, 5: 1}, {2: ["2"]}, 48, carried, carried, {2: 1, 3: 1, 4: 3, 5: 3}),
-            slots({4: 1, 5: 1}, {2: ["2"], 4: ["1"], 5: ["3", "2"]}, 48, carried, carried,
-                  {2: 1, 3: 1, 4: 2, 5: 3}),
-            slots({2: 1, 3: 1, 4: 3, 5: 2}, {2: ["1"]}, 42, {0: "default", 1: "active"},
-                  {0: "active, default"}, {4: 1}),
-            # A trade window that does not fit the slot size is set right.
-            slots({3: 1}, {}, 42, {0: "active, default"}, {0: "active, default"}, {}),
-            # Reset writes every default whatever is live.
-            (everything, "3\nn\n", RESET + "No changes made.\n", 0, None),
-            (everything, "3\ny\n", RESET + "Reset successfully done.\n", 0, {}),
-            # End of input while a question waits.
-            (None, partial_in, partial_out + EOF + ABORTED, 1, None),
-            (None, setup_in + "yes\n", setup_out + RETRY + EOF + ABORTED, 1, None),
-            (everything, "3\n", RESET + EOF + ABORTED, 1, None),
-            # Standard input closed: the skin, opened in its place, once answered
-            # the menu with the lines it holds.
-            (everything + ["--text", "answers.txt=\n3\ny\n"], None, EOF + ABORTED, 1, None),
-        ]
-        for options, stdin, expected, status, applied in cases:
-            with self.subTest(stdin=stdin and stdin[-20:], options=options):
-                if stdin is None and harness.RUNNER:
-                    self.skipTest("a closed descriptor reaches Wine, not the program")
-                self.make_skin("vrd.zip", *(options or harness.live_options(LIVE)))
-                self.assert_run(["--nowait"], banner() + MENU + expected, status, stdin=stdin)
-                if applied is None:
-                    self.assert_untouched()
-                else:
-                    self.assert_applied(applied)
+    def run_menu(self, options, stdin, expected, status):
+        self.make_skin("vrd.zip", *(options or harness.live_options(LIVE)))
+        self.assert_run(["--nowait"], banner() + MENU + expected, status, stdin=stdin)
+
+    def test_commands_that_change_the_skin(self):
+        for options, stdin, expected, applied in APPLYING:
+            with self.subTest(stdin=stdin[-20:], options=options):
+                self.run_menu(options, stdin, expected, 0)
+                self.assert_applied(applied)
+
+    def test_commands_that_leave_the_skin(self):
+        for options, stdin, expected, status in KEEPING:
+            with self.subTest(stdin=stdin[-20:], options=options):
+                self.run_menu(options, stdin, expected, status)
+                self.assert_untouched()
+
+    # Standard input closed: the skin, opened in its place, once answered the
+    # menu with the lines it holds.
+    @unittest.skipIf(harness.RUNNER, "a closed descriptor reaches Wine, not the program")
+    def test_closed_input_reads_nothing_else(self):
+        self.run_menu(EVERYTHING + ["--text", "answers.txt=\n3\ny\n"], None, EOF + ABORTED, 1)
+        self.assert_untouched()
 
 
 if __name__ == "__main__":

@@ -195,6 +195,22 @@ class PosixFileTest(harness.TestCase):
         self.assertTrue(out.endswith("File too large.\n" + ABORTED), out)
         self.assert_untouched()
 
+    @unittest.skipIf(shutil.which("strace") is None, "strace is not installed")
+    def test_failed_commit_steps_leave_the_archive(self):
+        # The second fsync is the one that puts the working file on disk before the rename.
+        replace = "ERROR: [file:#] CloseZip(): Could not replace archive: vrd.zip\n%s\n"
+        cases = [
+            ("rename:error=EXDEV", replace % "Invalid cross-device link"),
+            ("fsync:error=EIO:when=2", replace % "Input/output error"),
+        ]
+        self.make_skin("vrd.zip", *harness.live_options({1: 1, 18: 3}))
+        for fault, error in cases:
+            with self.subTest(fault=fault):
+                self.assert_run(["--nowait"], banner() + harness.MENU + "\n"
+                                + QUESTIONS["3"] + error + ABORTED, 1, stdin="3\ny\n",
+                                **harness.injected(fault))
+                self.assert_untouched()
+
     @unittest.skipIf(os.geteuid() != 0 or not shutil.which("setpriv"), "needs root and setpriv")
     def test_owner_permissions_and_attributes_are_kept(self):
         os.chmod(self.dir, 0o777)

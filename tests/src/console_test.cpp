@@ -1,4 +1,5 @@
-// Answer classification, line reading, located errors and the command line.
+// Answer classification, line reading and located errors. The command line
+// is checked end to end (tests/e2e/test_cmdline.py).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -44,45 +45,6 @@ TEST(ConsoleTest, LocatedErrorsAndCutTexts) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: [setup:910] CheckSetupItem(): no defaultval set for: Chat\n"
             "ERROR: [file:9] x 5\n" + std::string(1023, 'z'));
-}
-
-// Output: "" for none, else a text it contains. Help beats errors; a faulty line
-// takes no effect, but the --nowait added to each does before a value is judged.
-TEST(ConsoleTest, CommandLine) {
-  const std::string v256 = std::string(252, 'x') + ".zip", usage = "Usage: vrdskincfg";
-  const std::string too_long = "ERROR: Filename too long (max. 255 characters): '" + v256 + "'.\n";
-  const std::string try_help = "Try 'vrdskincfg --help' for more information.\n";
-  struct Case { std::vector<std::string> args; bool ok, wait; std::string output; };
-  std::vector<Case> cases = {
-      {{"--bogus", "--help"}, true, true, usage},
-      {{"--skin=a.zip", "--skin=b.zip"}, false, true, try_help},
-      {{"file.zip"}, false, true, try_help},
-      {{"--bogus"}, false, true, try_help},
-      {{"--skin=" + v256}, false, false, too_long},
-      {{"--ie=" + v256}, false, false, too_long}};
-  for (std::string name : {"Skins.ZIP", "a.zip", "dir/b.Zip"}) {
-    cases.push_back({{"--skin=" + name}, true, false, ""});
-  }
-  for (std::string name : {".zip", "x.zi", "archive.zip.bak", "dir/.zip", "a .zip", "a\\.zip"}) {
-    cases.push_back({{"--skin=" + name}, false, false,
-                     "ERROR: Invalid zip-archive filename: '" + name + "'.\n"});
-  }
-  for (Case& c : cases) {
-    SkinCfgProgram p;
-    c.args.insert(c.args.begin(), "vrdskincfg");
-    c.args.push_back("--nowait");
-    std::vector<char*> argv;
-    for (std::string& a : c.args) argv.push_back(a.data());
-    bool help = false;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(p.ParseArgs(static_cast<int>(argv.size()), argv.data(), &help), c.ok);
-    const std::string out = testing::internal::GetCapturedStdout();
-    SCOPED_TRACE(c.args[1]);
-    EXPECT_EQ(help, c.output == usage);
-    EXPECT_TRUE(c.output.empty() ? out.empty() : out.find(c.output) != std::string::npos) << out;
-    EXPECT_EQ(p.waitonexit, c.wait);
-    EXPECT_TRUE(!c.wait || p.zipfilename[0] == '\0') << p.zipfilename;
-  }
 }
 
 }  // namespace

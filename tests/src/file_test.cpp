@@ -106,9 +106,12 @@ TEST_F(FileTest, SeriesOfCopiesIsCommittedByCloseZip) {
   fs::permissions(zip, fs::perms(0640));
   ASSERT_TRUE(prog.OpenZip(false));
   EXPECT_EQ(Output([&] {
-              return prog.CopyFile("big", "small1") && prog.CopyFile("empty", "small2") &&
-                     prog.CopyFile("text", "new/entry.xml") && prog.FileExists("new/entry.xml") &&
-                     !prog.CopyFile("nothere", "small3");  // changes nothing
+              EXPECT_TRUE(prog.CopyFile("big", "small1"));
+              EXPECT_TRUE(prog.CopyFile("empty", "small2"));
+              EXPECT_TRUE(prog.CopyFile("text", "new/entry.xml"));
+              EXPECT_TRUE(prog.FileExists("new/entry.xml"));
+              EXPECT_FALSE(prog.CopyFile("nothere", "small3"));  // changes nothing
+              return true;
             }, true),
             "WARNING: CopyFile(): Destination file does not exist: new/entry.xml\n"
             "ERROR: [file:N] CopyFile(): Source file not found: nothere\n");
@@ -131,42 +134,53 @@ TEST_F(FileTest, SeriesOfCopiesIsCommittedByCloseZip) {
 }
 
 // Copies discarded; the disk full amid them (discarded or not) or while CloseZip
-// writes the directory; a read-only file. One failed copy blocks the commit.
+// writes the directory. One failed copy blocks the commit.
 TEST_F(FileTest, FailuresChangeNothing) {
-  enum Fault { kNone, kCopy, kClose, kReadOnly };
   const std::string tooLarge = zip + "\nFile too large.\n";
-  const struct { Fault fault; bool discard; std::string output; } cases[] = {
-      {kNone, true, ""},
-      {kCopy, true, "ERROR: [file:N] CopyFile(): Processing file: " + tooLarge},
-      {kCopy, false, "ERROR: [file:N] CopyFile(): Processing file: " + tooLarge},
-      {kClose, false, "ERROR: [file:N] CloseZip(): Processing archive: " + tooLarge},
-      {kReadOnly, false,
-       "ERROR: File not writeable: " + zip + "\nCheck file permissions of " + zip + "\n"},
+  // Close writes the whole archive anew, so half the size is never reached.
+  const rlim_t none = RLIM_INFINITY, copying = original.size() + 100000,
+               closing = original.size() / 2;
+  const struct { rlim_t copylimit, closelimit; bool discard, closes; std::string output; } cases[] = {
+      {none, none, true, true, ""},
+      {copying, none, true, true, "ERROR: [file:N] CopyFile(): Processing file: " + tooLarge},
+      {copying, none, false, true, "ERROR: [file:N] CopyFile(): Processing file: " + tooLarge},
+      {none, closing, false, false, "ERROR: [file:N] CloseZip(): Processing archive: " + tooLarge},
   };
   for (const auto& c : cases) {
-    fs::permissions(zip, fs::perms(c.fault == kReadOnly ? 0444 : 0644));
     EXPECT_EQ(InChild([&] {
-      auto limit = [&](Fault at, rlim_t bytes) {
-        struct rlimit size = {bytes, bytes};
-        return c.fault != at || setrlimit(RLIMIT_FSIZE, &size) == 0;
+      auto limit = [](rlim_t bytes) {
+        struct rlimit size = {bytes, RLIM_INFINITY};
+        return setrlimit(RLIMIT_FSIZE, &size) == 0;
       };
-      if (c.fault == kReadOnly) {  // root writes through permission bits; "nobody" does not
-        const bool nobody = geteuid() != 0 ||
-            (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0);
-        return nobody && prog.OpenZip(true) && prog.CloseZip() && !prog.OpenZip(false);
-      }
-      if (!prog.OpenZip(false) || !limit(kCopy, fs::file_size(zip) + 100000)) return false;
+      if (!prog.OpenZip(false) || !limit(c.copylimit)) return false;
       for (const char* dest : {"small1", "small2", "small3"}) {
         if (!prog.CopyFile("big", dest)) break;
       }
-      // Close writes the whole archive anew, so half the size is never reached.
-      if (!limit(kClose, fs::file_size(zip) / 2)) return false;
+      if (!limit(c.closelimit)) return false;
       if (c.discard) prog.DiscardChanges();
-      return prog.CloseZip() != (c.fault == kClose) && prog.zip.IsClosed(true);
+      const bool closed = prog.CloseZip();
+      EXPECT_TRUE(prog.zip.IsClosed(true));
+      return closed == c.closes;
     }), c.output);
     EXPECT_EQ(ziptest::ReadFileBytes(zip), original) << "archive changed";
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "working file left";
   }
+}
+
+// Root writes through permission bits; "nobody" does not.
+TEST_F(FileTest, ReadOnlyArchiveIsNeverOpenedForChanges) {
+  fs::permissions(zip, fs::perms(0444));
+  EXPECT_EQ(InChild([&] {
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+      return false;
+    }
+    EXPECT_TRUE(prog.OpenZip(true));
+    EXPECT_TRUE(prog.CloseZip());
+    return !prog.OpenZip(false);
+  }), "ERROR: File not writeable: " + zip + "\nCheck file permissions of " + zip + "\n");
+  EXPECT_EQ(ziptest::ReadFileBytes(zip), original) << "archive changed";
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "working file left";
 }
 
 }  // namespace

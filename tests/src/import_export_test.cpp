@@ -41,7 +41,8 @@ TEST_F(SettingsFileTest, HugeNumbersNeverWrapAround) {
     ziptest::WriteFileBytes(path, text.replace(text.find("\n1,5;\n") + 1, 4, c.line));
     for (SetupItemInfo& item : program.items) item.selectedval = -1;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(program.ImportFile() && program.CheckImportedSettings());
+    EXPECT_TRUE(program.ImportFile());
+    EXPECT_FALSE(program.CheckImportedSettings());
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               c.warning + "WARNING: Missing setting for the Chat.\n"
                           "ERROR: The settings file version does not match its content.\n")
@@ -76,12 +77,12 @@ TEST_F(SettingsFileTest, ExportReplacesTheFileBehindItsLinks) {
   fs::create_directory(tmp.Sub("sub"));
   fs::create_symlink("sub/link2", path);
   fs::create_symlink("../real.cfg", tmp.Sub("sub/link2"));
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(program.ExportFile());
-    program.items[0].currentval = 1 - program.items[0].currentval;
-    chmod(tmp.Sub("real.cfg").c_str(), 0604);
-  }
-  EXPECT_TRUE(fs::is_symlink(path) && fs::is_symlink(tmp.Sub("sub/link2")));
+  ASSERT_TRUE(program.ExportFile());  // a new file, through both links
+  chmod(tmp.Sub("real.cfg").c_str(), 0604);
+  program.items[0].currentval = 1;
+  ASSERT_TRUE(program.ExportFile());  // replaces it
+  EXPECT_TRUE(fs::is_symlink(path));
+  EXPECT_TRUE(fs::is_symlink(tmp.Sub("sub/link2")));
   EXPECT_EQ(fs::status(tmp.Sub("real.cfg")).permissions(), static_cast<fs::perms>(0604));
   EXPECT_NE(ziptest::ReadFileBytes(tmp.Sub("real.cfg")).find("\n1,6;\n"), std::string::npos);
   size_t files = 0;

@@ -174,16 +174,21 @@ TEST_F(SetupTest, RegistrationLimits) {
   const std::string kValueLength = kItem + "Value" + kLength;
 
   // Each of the four texts may hold 80 characters, not 81; it is stored only when it fits.
-  for (int field = 0; field < 4; ++field) {
-    for (bool fits : {true, false}) {
-      const std::string text(fits ? 80 : 81, 'x');
+  const struct { size_t length; bool fits; std::string output; } lengths[] = {
+      {80, true, ""}, {81, false, kItem + kLength + kValueLength}};
+  const SetupValueInfo& value = item.value[0];
+  const char* const stored[] = {value.name, value.file[0], value.file[1], value.file[2]};
+  for (const auto& c : lengths) {
+    for (int field = 0; field < 4; ++field) {
+      const std::string text(c.length, 'x');
       std::vector<const char*> a = {"name", "file1", "file2", "file3"};
       a[field] = text.c_str();
-      EXPECT_EQ(Output([&] { return program.SetupItem(&item, 1, a[0], a[1], a[2], a[3]); }, fits) +
+      EXPECT_EQ(Output([&] { return program.SetupItem(&item, 1, a[0], a[1], a[2], a[3]); },
+                       c.fits) +
                 Output([&] { return program.SetupItemValue(&item, 0, 1, a[0], a[1], a[2], a[3]); },
-                       fits),
-                fits ? "" : kItem + kLength + kValueLength) << field;
-      EXPECT_EQ((field ? item.value[0].file[field - 1] : item.value[0].name) == text, fits);
+                       c.fits),
+                c.output) << field;
+      EXPECT_EQ(stored[field] == text, c.fits) << field;
     }
   }
 

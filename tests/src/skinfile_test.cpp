@@ -89,21 +89,25 @@ struct Case {
   Step fail;
   bool atbegin;       // fails when the change begins (else at the commit)
   SysResult result;
+  const char* archive;  // what the archive holds afterwards
+  int waited;           // milliseconds spent waiting for the lock, at least
 };
 
 TEST(SkinFileTest, EveryFailedStepLeavesTheArchiveAndNoWorkingFile) {
+  const char* const kOld = "old archive";
+  const int kFullWait = SkinFile::kLockWaitMilliseconds;
   const Case cases[] = {
-      {Step::kNone, false, SysResult::kOk},
-      {Step::kIdentifyPath, true, SysResult::kChanged},
-      {Step::kIdentifyHandle, true, SysResult::kFailed},
-      {Step::kCreate, true, SysResult::kFailed},
-      {Step::kForeign, true, SysResult::kForeign},
-      {Step::kMetadata, false, SysResult::kFailed},
-      {Step::kIdentifyPath, false, SysResult::kChanged},
-      {Step::kSync, false, SysResult::kFailed},
-      {Step::kLockBusy, false, SysResult::kChanged},
-      {Step::kLockFails, false, SysResult::kFailed},
-      {Step::kPublish, false, SysResult::kFailed},
+      {Step::kNone, false, SysResult::kOk, "new", 0},
+      {Step::kIdentifyPath, true, SysResult::kChanged, kOld, 0},
+      {Step::kIdentifyHandle, true, SysResult::kFailed, kOld, 0},
+      {Step::kCreate, true, SysResult::kFailed, kOld, 0},
+      {Step::kForeign, true, SysResult::kForeign, kOld, 0},
+      {Step::kMetadata, false, SysResult::kFailed, kOld, 0},
+      {Step::kIdentifyPath, false, SysResult::kChanged, kOld, 0},
+      {Step::kSync, false, SysResult::kFailed, kOld, 0},
+      {Step::kLockBusy, false, SysResult::kChanged, kOld, kFullWait},
+      {Step::kLockFails, false, SysResult::kFailed, kOld, 0},
+      {Step::kPublish, false, SysResult::kFailed, kOld, 0},
   };
   for (bool unnamed : {true, false}) {
     for (const Case& c : cases) {
@@ -112,7 +116,7 @@ TEST(SkinFileTest, EveryFailedStepLeavesTheArchiveAndNoWorkingFile) {
                                       << unnamed);
       ziptest::ScopedTempDir dir;
       const fs::path archive = dir.path() / "skin.zip";
-      ziptest::WriteFileBytes(archive, "old archive");
+      ziptest::WriteFileBytes(archive, kOld);
       fs::permissions(archive, fs::perms(0640));
       FaultyPlatform platform(SystemSkinPlatform(unnamed), c.fail);
       SkinFile file(platform);
@@ -130,12 +134,10 @@ TEST(SkinFileTest, EveryFailedStepLeavesTheArchiveAndNoWorkingFile) {
       EXPECT_EQ(result, c.result);
       EXPECT_EQ(began == SysResult::kOk, !c.atbegin);
       EXPECT_FALSE(file.Changing());
-      EXPECT_EQ(ziptest::ReadFileBytes(archive), c.result == SysResult::kOk ? "new" : "old archive");
+      EXPECT_EQ(ziptest::ReadFileBytes(archive), c.archive);
       EXPECT_EQ(fs::status(archive).permissions(), fs::perms(0640));
       EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "working file left";
-      if (c.fail == Step::kLockBusy) {
-        EXPECT_GE(platform.slept, SkinFile::kLockWaitMilliseconds);
-      }
+      EXPECT_GE(platform.slept, c.waited);
     }
   }
 }

@@ -1,0 +1,44 @@
+// Owners that release a C resource when they go out of scope, so a function
+// with many ways out has one place that closes what it opened. Where the
+// close itself can fail in a way that matters (a written file), the caller
+// releases the resource and closes it with a check.
+#ifndef VRDSKINCFG_SCOPED_H
+#define VRDSKINCFG_SCOPED_H
+
+#include <cstdio>
+#include <memory>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using ScopedFile = std::unique_ptr<FILE, FileCloser>;
+
+#ifndef _WIN32
+// A POSIX file descriptor; -1 holds nothing.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+
+  int get() const { return fd_; }
+  // Hands the descriptor on (to fdopen, or to a caller that keeps it).
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+#endif
+
+#endif
