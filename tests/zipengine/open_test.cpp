@@ -91,4 +91,28 @@ TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+// Only writable access without modeNoTruncate empties a file; the create
+// flag adds nothing to a read.
+TEST(ZipFileOpen, EmptiesOnlyAFileOpenedToWriteWithoutNoTruncate) {
+  ScopedTempDir dir;
+  const std::string path = dir.Sub("kept.bin");
+  const struct { const char* what; uint32_t flags; size_t length; } cases[] = {
+      {"read", CZipFile::modeRead, 4},
+      {"read, create", CZipFile::modeRead | CZipFile::modeCreate, 4},
+      {"access 3, create", 3 | CZipFile::modeCreate, 4},
+      {"read-write, no truncate", CZipFile::modeReadWrite | CZipFile::modeNoTruncate, 4},
+      {"read-write, create, no truncate",
+       CZipFile::modeReadWrite | CZipFile::modeCreate | CZipFile::modeNoTruncate, 4},
+      {"write", CZipFile::modeWrite, 0},
+      {"read-write, create", CZipFile::modeReadWrite | CZipFile::modeCreate, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(path, "data");
+    CZipFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), c.flags, true));
+    EXPECT_EQ(file.GetLength(), c.length);
+  }
+}
+
 }  // namespace
