@@ -3,11 +3,11 @@
 #include "ZipArchive.h"
 
 #include "ZipCompressor.h"
+#include "ZipFormat.h"
 #include "ZipPlatform.h"
 
 namespace {
 
-const uint16_t kDeflate = 8;
 const uint32_t kGeneralBufferSize = 65536;
 
 }  // namespace
@@ -18,7 +18,7 @@ CZipArchive::CZipArchive()
     : m_bCaseSensitive(ZipPlatform::GetSystemCaseSensitivity()),
       m_iFileOpened(openedNothing),
       m_iArchiveSystCompatib(ZipPlatform::GetSystemID()),
-      m_uCompressionMethod(kDeflate),
+      m_uCompressionMethod(ZipFormat::kMethodDeflate),
       m_iBufferSize(kGeneralBufferSize),
       m_bSeparateOutput(false) {
   m_centralDir.Init(&m_storage);
@@ -36,7 +36,7 @@ CZipArchive::~CZipArchive() {
 void CZipArchive::ThrowError(int code) const { m_storage.ThrowError(code); }
 
 CZipCompressor& CZipArchive::Compressor() {
-  if (!m_pCompressor) m_pCompressor = CZipCompressor::CreateCompressor(kDeflate, &m_storage);
+  if (!m_pCompressor) m_pCompressor = CZipCompressor::CreateCompressor(ZipFormat::kMethodDeflate, &m_storage);
   return *m_pCompressor;
 }
 

@@ -11,12 +11,11 @@
 
 #include "ZipAutoBuffer.h"
 #include "ZipFileHeader.h"
+#include "ZipFormat.h"
 #include "ZipStorage.h"
 
 class CZipCompressor {
  public:
-  enum { methodStore = 0, methodDeflate = 8 };
-
   struct COptions {
     uint32_t m_iBufferSize = 131072;  // the I/O buffer: read-ahead and deflate output
     bool m_bDetectLibMemoryLeaks = true;  // zlib's blocks are always freed after an entry
@@ -24,7 +23,7 @@ class CZipCompressor {
   };
 
   static bool IsCompressionSupported(uint16_t method) {
-    return method == methodStore || method == methodDeflate;
+    return method == ZipFormat::kMethodStore || method == ZipFormat::kMethodDeflate;
   }
   static std::unique_ptr<CZipCompressor> CreateCompressor(uint16_t method, CZipStorage* storage);
 
@@ -88,7 +87,7 @@ class CDeflateCompressor : public CBaseLibCompressor {
   void FinishCompression(bool afterException) override;
 
  private:
-  bool IsDeflate() const { return m_pFile->m_uMethod == methodDeflate; }
+  bool IsDeflate() const { return m_pFile->m_uMethod == ZipFormat::kMethodDeflate; }
   uint32_t DecompressStored(void* buffer, uint32_t count);
   uint32_t DecompressDeflated(void* buffer, uint32_t count);
   void CheckStreamEnd();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ZipAutoBuffer.h"
+#include "ZipFormat.h"
 
 class CZipStorage;
 
@@ -54,7 +55,7 @@ class CZipFileHeader {
   bool HasDirectoryAttributes() const;
   int GetSystemCompatibility() const { return m_uVersionMadeBy >> 8; }
   void SetSystemCompatibility(int system);
-  bool IsEncrypted() const { return (m_uFlag & 1) != 0; }
+  bool IsEncrypted() const { return (m_uFlag & ZipFormat::kFlagEncrypted) != 0; }
   // Whether a host system's attributes and names are understood at all.
   static bool IsSystemSupported(int system);
 

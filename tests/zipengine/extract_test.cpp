@@ -77,7 +77,7 @@ TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
 }
 
 TEST_F(ExtractTest, CorruptDeflateDataNeverPasses) {
-  size_t local = Find(bytes_, "PK\3\4", 3), start = local + 30 + entries_[3].name.size();
+  size_t local = Find(bytes_, "PK\3\4", 3), start = local + kLocalSize + entries_[3].name.size();
   uint32_t compressed = Get32(bytes_, local + kLocalCompr);
   int dataOrCrc = 0;
   for (uint32_t at = 0; at < compressed; at += compressed / 23 + 1) {

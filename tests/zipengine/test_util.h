@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "ZipArchive.h"
+#include "ZipFormat.h"
 
 namespace ziptest {
 
@@ -182,11 +183,8 @@ inline size_t Find(const std::string& b, const char* sig, int n = 0) {
   return at;
 }
 
-enum {  // field offsets inside the records
-  kLocalMethod = 8, kLocalCrc = 14, kLocalCompr = 18, kLocalUncompr = 22,
-  kCentralMethod = 10, kCentralCrc = 16, kCentralCompr = 20, kCentralUncompr = 24,
-  kCentralOffset = 42, kEndEntriesHere = 8, kEndSize = 12, kEndOffset = 16
-};
+// Record layouts and field values, as the engine names them.
+using namespace ZipFormat;
 
 // The exception code of running `f`, or -1 when it did not throw.
 template <typename F> int CodeOf(F f) {

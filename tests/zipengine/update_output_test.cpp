@@ -17,7 +17,7 @@ const time_t kClock = 1600000000;  // both runs stamp their new entries alike
 bool AddAtClock(CZipArchive& zip, const std::string& name, const std::string& bytes, int level = -1) {
   CZipFileHeader templ;
   templ.SetSystemCompatibility(3);
-  templ.m_uExternalAttr = 0100644u << 16;
+  templ.m_uExternalAttr = ZipFormat::kUnixRegularFileMode << ZipFormat::kUnixModeShift;
   templ.SetFileName(name.c_str());
   templ.SetTime(kClock);
   if (bytes.size() < 5) level = 0;

@@ -52,7 +52,7 @@ TEST_F(UpdateTest, ChangesBehindAStub) {
   CZipArchive zip;
   ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
   ASSERT_EQ(zip.FindFile("chat.xml"), 0);  // builds the sorted lookup array
-  uint32_t removed = zip.GetFileInfo(1)->m_uOffset, dataEnd = Get32(good, good.rfind("PK\5\6") + kEndOffset);
+  uint32_t removed = zip.GetFileInfo(1)->m_uOffset, dataEnd = Get32(good, good.rfind("PK\5\6") + kEndDirOffset);
   ASSERT_TRUE(zip.RemoveFile(0));
   EXPECT_EQ(fs::file_size(path_), 100 + dataEnd - removed);  // moved at once, no directory until Close
   EXPECT_EQ(zip.FindFile("gui/pointer.png"), 0);
@@ -79,7 +79,10 @@ TEST_F(UpdateTest, NewEntryHeaderFieldsFollowLevelAndHost) {
   const struct { int level, flags, method; } levels[] = {
       {-1, 0, 8}, {1, 6, 8}, {2, 4, 8}, {5, 0, 8}, {8, 2, 8}, {9, 2, 8}, {0, 0, 0}, {12, 0, 8}};
   const std::string good = ReadFileBytes(path_), text = RandomBytes(700, 14, true);
-  for (uint8_t host : {3, 0}) {  // in the high byte of the first entry's version made by
+  // The host stands in the high byte of the first entry's version made by.
+  const struct { uint8_t host; uint32_t attributes; } hosts[] = {
+      {kHostUnix, kUnixRegularFileMode << kUnixModeShift}, {kHostDos, kDosArchive}};
+  for (const auto& [host, attributes] : hosts) {
     std::string bytes = good, expected;
     Put(bytes, Find(bytes, "PK\1\2") + 5, host, 1);
     WriteFileBytes(path_, bytes);
@@ -88,7 +91,7 @@ TEST_F(UpdateTest, NewEntryHeaderFieldsFollowLevelAndHost) {
     for (const auto& l : levels) {
       ASSERT_TRUE(AddEntry(zip, "level" + std::to_string(l.level), text, l.level));
       expected += std::to_string(l.flags) + " " + std::to_string(l.method) + " 20 " + std::to_string(host) +
-                  " 20 " + std::to_string(host == 3 ? 0100644u << 16 : 0x20u) + " 0 0 0 True\n";
+                  " 20 " + std::to_string(attributes) + " 0 0 0 True\n";
     }
     zip.Close();
     // The local time stamp, to the DOS format's two seconds.
