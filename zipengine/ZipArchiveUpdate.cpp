@@ -108,7 +108,7 @@ uint64_t CZipArchive::DataEnd() {
 }
 
 void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd) {
-  CZipAutoBuffer buffer(m_iBufferSize);
+  CZipAutoBuffer buffer(m_uBufferSize);
   uint64_t removed = 0;
   bool runPending = false;
   uint64_t runStart = 0;
@@ -178,8 +178,8 @@ bool CZipArchive::AddNewFile(CZipAbstractFile& source, const char* nameInZip, in
   // Sources carry no attributes or times of their own here: a memory file
   // has none, and disk sources are not added by this system.
   CZipFileHeader templ;
-  templ.SetSystemCompatibility(m_iArchiveSystCompatib);
-  templ.m_uExternalAttr = ZipPlatform::GetDefaultAttributes(m_iArchiveSystCompatib, false);
+  templ.SetSystemCompatibility(m_uArchiveSystCompatib);
+  templ.m_uExternalAttr = ZipPlatform::GetDefaultAttributes(m_uArchiveSystCompatib, false);
   templ.SetFileName(nameInZip);
   templ.SetTime(time(nullptr));
   source.SeekToBegin();
@@ -234,7 +234,7 @@ void CZipArchive::PrepareNewHeader(CZipFileHeader& h, int& level) {
   if (directory) level = 0;
   bool deflate = m_uCompressionMethod == ZipFormat::kMethodDeflate && level != 0;
   h.m_uMethod = deflate ? ZipFormat::kMethodDeflate : ZipFormat::kMethodStore;
-  h.m_uVersionMadeBy = static_cast<uint16_t>((m_iArchiveSystCompatib << 8) | kVersion);
+  h.m_uVersionMadeBy = static_cast<uint16_t>((m_uArchiveSystCompatib << 8) | kVersion);
   h.m_uVersionNeeded = directory ? kVersionDirectory : kVersion;
   h.m_uFlag = FlagsForLevel(deflate ? level : 0);
   h.m_uCrc32 = h.m_uComprSize = h.m_uUncomprSize = 0;

@@ -63,13 +63,13 @@ const uint32_t CZipCentralDir::kDefaultIgnoredChecks;
 const uint16_t CZipCentralDir::kMaxEntries;
 
 CZipCentralDir::CZipCentralDir()
-    : m_iIgnoredChecks(kDefaultIgnoredChecks), m_pOpenedFile(nullptr), m_pStorage(nullptr) {}
+    : m_uIgnoredChecks(kDefaultIgnoredChecks), m_pOpenedFile(nullptr), m_pStorage(nullptr) {}
 
 CZipCentralDir::~CZipCentralDir() = default;
 
 void CZipCentralDir::Init(CZipStorage* storage) {
   m_pStorage = storage;
-  m_iIgnoredChecks = kDefaultIgnoredChecks;
+  m_uIgnoredChecks = kDefaultIgnoredChecks;
   m_pOpenedFile = nullptr;
   Close();
 }
@@ -129,8 +129,8 @@ void CZipCentralDir::ReadEndRecord() {
   m_info.m_uSize = Get32(r + kEndDirSize);
   m_info.m_uOffset = Get32(r + kEndDirOffset);
   uint16_t commentSize = Get16(r + kEndCommentSize);
-  m_info.m_pszComment.Allocate(commentSize);
-  if (commentSize > 0) m_pStorage->Read(m_info.m_pszComment.GetBuffer(), commentSize);
+  m_info.m_comment.Allocate(commentSize);
+  if (commentSize > 0) m_pStorage->Read(m_info.m_comment.GetBuffer(), commentSize);
 }
 
 void CZipCentralDir::CheckForZip64() {
@@ -147,7 +147,7 @@ void CZipCentralDir::CheckForZip64() {
 
 void CZipCentralDir::CheckEndRecord() {
   CInfo& i = m_info;
-  if (!(m_iIgnoredChecks & CZipFileHeader::checkVolumeEntries) && i.m_uThisDisk == 0 &&
+  if (!(m_uIgnoredChecks & CZipFileHeader::checkVolumeEntries) && i.m_uThisDisk == 0 &&
       (i.m_uDiskEntriesNo != i.m_uEntriesNumber || i.m_uDiskWithCD != 0)) {
     m_pStorage->ThrowError(CZipException::badZipFile);
   }
@@ -181,7 +181,7 @@ void CZipCentralDir::ReadHeaders() {
     reader.ReadField(name, nameSize);
     header.SetFileName(name.GetBuffer(), nameSize);
     reader.ReadField(header.m_aCentralExtra, extraSize);
-    reader.ReadField(header.m_pszComment, commentSize);
+    reader.ReadField(header.m_comment, commentSize);
   }
 }
 
@@ -238,10 +238,10 @@ void CZipCentralDir::WriteEndRecord() {
   Put16(r + kEndEntriesTotal, m_info.m_uEntriesNumber);
   Put32(r + kEndDirSize, m_info.m_uSize);
   Put32(r + kEndDirOffset, m_info.m_uOffset);
-  Put16(r + kEndCommentSize, static_cast<uint16_t>(m_info.m_pszComment.GetSize()));
+  Put16(r + kEndCommentSize, static_cast<uint16_t>(m_info.m_comment.GetSize()));
   m_pStorage->Write(r, kEndSize);
-  if (m_info.m_pszComment.GetSize() > 0) {
-    m_pStorage->Write(m_info.m_pszComment.GetBuffer(), m_info.m_pszComment.GetSize());
+  if (m_info.m_comment.GetSize() > 0) {
+    m_pStorage->Write(m_info.m_comment.GetBuffer(), m_info.m_comment.GetSize());
   }
 }
 

@@ -17,7 +17,7 @@
 class CZipCompressor {
  public:
   struct COptions {
-    uint32_t m_iBufferSize = 131072;  // the I/O buffer: read-ahead and deflate output
+    uint32_t m_uBufferSize = 131072;  // the I/O buffer: read-ahead and deflate output
     bool m_bDetectLibMemoryLeaks = true;  // zlib's blocks are always freed after an entry
     bool m_bCheckLastBlock = true;  // a stream must end where its data ends
   };
@@ -57,7 +57,7 @@ class CZipCompressor {
 
   CZipStorage* m_pStorage;
   CZipFileHeader* m_pFile = nullptr;
-  CZipAutoBuffer m_pBuffer;
+  CZipAutoBuffer m_buffer;
   COptions m_options;
 };
 

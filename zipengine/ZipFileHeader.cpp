@@ -38,8 +38,8 @@ std::string CZipFileHeader::GetFileName(bool) { return GetConvertedName(); }
 
 const std::string& CZipFileHeader::GetConvertedName() {
   if (!m_bFileNameBuilt) {
-    m_fileName.assign(m_pszFileNameRaw.GetBuffer() ? m_pszFileNameRaw.GetBuffer() : "",
-                      m_pszFileNameRaw.GetSize());
+    m_fileName.assign(m_fileNameRaw.GetBuffer() ? m_fileNameRaw.GetBuffer() : "",
+                      m_fileNameRaw.GetSize());
     ZipPlatform::NameToPlatform(m_fileName);
     m_bFileNameBuilt = true;
   }
@@ -53,7 +53,7 @@ void CZipFileHeader::SetFileName(const char* name) {
 }
 
 void CZipFileHeader::SetFileName(const char* bytes, uint32_t size) {
-  m_pszFileNameRaw.Assign(bytes, size);
+  m_fileNameRaw.Assign(bytes, size);
   m_bFileNameBuilt = false;
 }
 
@@ -66,7 +66,7 @@ bool CZipFileHeader::IsSystemSupported(int system) {
 
 bool CZipFileHeader::IsDirectory() const {
   int system = GetSystemCompatibility();
-  bool nameSaysDir = EndsWithSeparator(m_pszFileNameRaw);
+  bool nameSaysDir = EndsWithSeparator(m_fileNameRaw);
   if (!IsSystemSupported(system)) return nameSaysDir;
   if (m_uComprSize == 0 && nameSaysDir) return true;
   return HasDirectoryAttributes();
@@ -118,8 +118,8 @@ void CZipFileHeader::ReadCentralFixed(const unsigned char* r, uint16_t& nameSize
 }
 
 uint32_t CZipFileHeader::WriteCentral(CZipStorage& storage) const {
-  if (m_pszFileNameRaw.GetSize() > kMaxField || m_aCentralExtra.GetSize() > kMaxField ||
-      m_pszComment.GetSize() > kMaxField) {
+  if (m_fileNameRaw.GetSize() > kMaxField || m_aCentralExtra.GetSize() > kMaxField ||
+      m_comment.GetSize() > kMaxField) {
     storage.ThrowError(CZipException::tooLongData);
   }
   unsigned char r[kCentralSize];
@@ -133,23 +133,23 @@ uint32_t CZipFileHeader::WriteCentral(CZipStorage& storage) const {
   Put32(r + kCentralCrc, m_uCrc32);
   Put32(r + kCentralCompr, m_uComprSize);
   Put32(r + kCentralUncompr, m_uUncomprSize);
-  Put16(r + kCentralNameSize, static_cast<uint16_t>(m_pszFileNameRaw.GetSize()));
+  Put16(r + kCentralNameSize, static_cast<uint16_t>(m_fileNameRaw.GetSize()));
   Put16(r + kCentralExtraSize, static_cast<uint16_t>(m_aCentralExtra.GetSize()));
-  Put16(r + kCentralCommentSize, static_cast<uint16_t>(m_pszComment.GetSize()));
+  Put16(r + kCentralCommentSize, static_cast<uint16_t>(m_comment.GetSize()));
   Put16(r + kCentralVolumeStart, m_uVolumeStart);
   Put16(r + kCentralInternalAttr, m_uInternalAttr);
   Put32(r + kCentralExternalAttr, m_uExternalAttr);
   Put32(r + kCentralOffset, m_uOffset);
   storage.Write(r, kCentralSize);
-  WriteField(storage, m_pszFileNameRaw);
+  WriteField(storage, m_fileNameRaw);
   WriteField(storage, m_aCentralExtra);
-  WriteField(storage, m_pszComment);
-  return kCentralSize + m_pszFileNameRaw.GetSize() + m_aCentralExtra.GetSize() +
-         m_pszComment.GetSize();
+  WriteField(storage, m_comment);
+  return kCentralSize + m_fileNameRaw.GetSize() + m_aCentralExtra.GetSize() +
+         m_comment.GetSize();
 }
 
 void CZipFileHeader::WriteLocal(CZipStorage& storage) const {
-  if (m_pszFileNameRaw.GetSize() > kMaxField) storage.ThrowError(CZipException::tooLongData);
+  if (m_fileNameRaw.GetSize() > kMaxField) storage.ThrowError(CZipException::tooLongData);
   unsigned char r[kLocalSize];
   Put32(r, kLocalSignature);
   Put16(r + kLocalVersionNeeded, m_uVersionNeeded);
@@ -159,10 +159,10 @@ void CZipFileHeader::WriteLocal(CZipStorage& storage) const {
   Put16(r + kLocalDate, m_uModDate);
   // CRC and sizes, patched when the data is written.
   memset(r + kLocalCrc, 0, kLocalNameSize - kLocalCrc);
-  Put16(r + kLocalNameSize, static_cast<uint16_t>(m_pszFileNameRaw.GetSize()));
+  Put16(r + kLocalNameSize, static_cast<uint16_t>(m_fileNameRaw.GetSize()));
   Put16(r + kLocalExtraSize, 0);
   storage.Write(r, kLocalSize);
-  WriteField(storage, m_pszFileNameRaw);
+  WriteField(storage, m_fileNameRaw);
 }
 
 bool CZipFileHeader::CheckLocal(CZipStorage& storage, uint32_t ignored) {
