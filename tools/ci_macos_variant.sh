@@ -5,7 +5,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-jobs=2
+jobs=$(nproc)
 
 echo "=== POSIX code uses calls macOS has"
 # macOS has a 64-bit off_t and no *64 variants or O_LARGEFILE.

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "../zipengine/test_util.h"
+#include "test_util.h"
 #include "SkinCfgProgram.h"
 
 namespace {
