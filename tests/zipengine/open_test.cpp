@@ -9,9 +9,9 @@ using namespace ziptest;
 
 class OpenTest : public ArchiveTest {
  protected:
-  // Two deflated entries and a stored one whose name has a backslash.
+  // Two deflated entries and a stored one whose name has backslashes.
   std::string MakeArchive() {
-    Make({{"chat.xml", RandomBytes(350, 13, true), 8}, {"gui\\pointer_normal.png", "png", 0},
+    Make({{"chat.xml", RandomBytes(350, 13, true), 8}, {"skin\\gui\\pointer_normal.png", "png", 0},
           {"skinconfig/ver", "10", 8}});
     return ReadFileBytes(path_);
   }
@@ -46,7 +46,7 @@ TEST_F(OpenTest, FindsTheEndRecordOfEmptyStubbedAndCommentedArchives) {
   EXPECT_EQ(ReadFileBytes(path_).substr(0, 100), stub);
   CZipArchive zip;
   ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
-  EXPECT_EQ(zip.FindFile("gui/pointer_normal.png"), 1);  // stored with a backslash
+  EXPECT_EQ(zip.FindFile("skin/gui/pointer_normal.png"), 1);  // stored with backslashes
   EXPECT_EQ(zip.FindFile("Chat.xml"), kNotFound);
   EXPECT_EQ(zip.FindFile("chat"), kNotFound);
 }

@@ -83,6 +83,22 @@ inline int RunCommand(const std::vector<std::string>& argv, std::string* output 
 inline std::string SourceDir() { return VRD_SOURCE_DIR; }
 inline std::string Python() { return VRD_PYTHON; }
 
+// The odd-archive corpus, from the VRD_ZIP_CORPUS_DIR cache variable.
+inline fs::path CorpusDir() { return VRD_ZIP_CORPUS_DIR; }
+
+// In CI (CI=true) a missing corpus fails the test; elsewhere it skips it,
+// with a line on standard error that no summary hides.
+#define VRD_REQUIRE_CORPUS(found)                                                          \
+  do {                                                                                     \
+    if (!(found)) {                                                                        \
+      const char* ci = getenv("CI");                                                       \
+      fprintf(stderr, "*** NO ZIP CORPUS at %s (set VRD_ZIP_CORPUS_DIR)\n",               \
+              ziptest::CorpusDir().string().c_str());                                      \
+      if (ci != nullptr && std::string(ci) == "true") FAIL() << "no corpus in CI";       \
+      GTEST_SKIP() << "no corpus at " << ziptest::CorpusDir();                             \
+    }                                                                                      \
+  } while (0)
+
 // Runs "tools/zipfixtures.py CMD ARGS... OUT"; OUT is named after the script's
 // text and left alone once finished, so all test processes share it.
 inline fs::path ZipFixtures(const std::string& cmd, std::vector<std::string> args) {
