@@ -183,7 +183,8 @@ TEST(UpdateOutputTest, CallerFilesStayOpenAndNamed) {
     ASSERT_TRUE(zip.Open(file));
     std::string bytes, expected;
     for (int n = 0; n < 100; ++n) expected += "abc";
-    EXPECT_TRUE(ExtractEntry(zip, 0, &bytes) && bytes == expected);
+    EXPECT_TRUE(ExtractEntry(zip, 0, &bytes));
+    EXPECT_EQ(bytes, expected);
     EXPECT_FALSE(zip.RemoveFile(0));  // read-only
     EXPECT_EQ(zip.Close(), "shown.zip");
     EXPECT_FALSE(file.IsClosed());
