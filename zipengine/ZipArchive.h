@@ -192,8 +192,9 @@ class CZipArchive {
   // device; otherwise releases everything and writes nothing. The time
   // stamp flag is not used. Returns the archive's path, or "" when already
   // closed.
-  // Throws what CloseNewFile and CloseFile throw, tooLongData for a field
-  // longer than 65535 bytes, and file errors. The archive is closed
+  // Throws what CloseNewFile throws for an entry still open for writing,
+  // tooLongData for a field longer than 65535 bytes, tooBigSize for a
+  // directory that would start or end past 4 GiB, and file errors. The archive is closed
   // afterwards, also after a throw.
   std::string Close(int afterException = 0, bool updateTimeStamp = false);
 
