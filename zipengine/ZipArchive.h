@@ -186,16 +186,17 @@ class CZipArchive {
   // it).
   bool CloseNewFile(bool afterException = false);
 
-  // Closes the archive: with `afterException` 0, closes any open entry
-  // normally, writes the central directory when the archive changed (always,
-  // into the output, after OpenForUpdate) and forces the file to the
-  // device; otherwise releases everything and writes nothing. The time
+  // Closes the archive: with `afterException` 0, finishes an entry open for
+  // writing (one open for reading is only released), writes the central
+  // directory when the archive changed (always, into the output, after
+  // OpenForUpdate) and forces the file to the device; otherwise drops any
+  // open entry and writes nothing. The time
   // stamp flag is not used. Returns the archive's path, or "" when already
   // closed.
   // Throws what CloseNewFile throws for an entry still open for writing,
   // tooLongData for a field longer than 65535 bytes, tooBigSize for a
-  // directory that would start or end past 4 GiB, and file errors. The archive is closed
-  // afterwards, also after a throw.
+  // directory that would start or end past 4 GiB, and file errors. The
+  // archive is closed afterwards, also after a throw.
   std::string Close(int afterException = 0, bool updateTimeStamp = false);
 
   // Everything below is the engine's own.
