@@ -3,12 +3,7 @@
 # build-win/ and runs the Windows unit tests and the end-to-end suite against
 # it under Wine, in a private Wine prefix that is removed afterwards.
 # Debian 12, as root or with sudo. Exits non-zero when anything fails.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-cd "$root"
-jobs=$(nproc)
-
-step() { echo; echo "=== $*"; }
+source "$(dirname "$0")/script_start.sh"
 
 step "packages"
 bash tools/install_deps.sh g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine wine64

@@ -2,12 +2,7 @@
 # Builds and runs every test: the normal build, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run, and
 # the macOS-named and Windows (under Wine) programs against the end-to-end suite.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-cd "$root"
-jobs=$(nproc)
-
-step() { echo; echo "=== $*"; }
+source "$(dirname "$0")/script_start.sh"
 
 step "build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
