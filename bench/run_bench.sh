@@ -22,7 +22,7 @@ ROUNDS=9
 N=28
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j2 --target zip_bench vrdskincfg >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" --target zip_bench vrdskincfg >/dev/null
 BENCH=$BUILD/bench/zip_bench
 PROG=$BUILD/vrdskincfg
 WORK=$BUILD/bench-work

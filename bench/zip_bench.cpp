@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ZipArchive.h"
+#include "ZipFormat.h"
 
 namespace {
 
@@ -101,7 +102,9 @@ int Floor(const char* path, int repeats) {
   for (int r = 0; r < repeats; ++r) {
     Clock::time_point start = Clock::now();
     for (const Entry& e : entries) {
-      size_t data = e.offset + 30 + Le16(file, e.offset + 26) + Le16(file, e.offset + 28);
+      using namespace ZipFormat;
+      size_t data = e.offset + kLocalSize + Le16(file, e.offset + kLocalNameSize) +
+                    Le16(file, e.offset + kLocalExtraSize);
       const Bytef* in = reinterpret_cast<const Bytef*>(file.data() + data);
       uLong crc = crc32(0, Z_NULL, 0);
       if (e.method == 0) {

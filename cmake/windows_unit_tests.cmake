@@ -5,9 +5,9 @@
 set(VRD_GTEST_SOURCE_DIR /usr/src/googletest/googletest
     CACHE PATH "GoogleTest source for cross builds")
 
-file(GLOB WIN_TESTS CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/tests/src/*_win_test.cpp ${CMAKE_SOURCE_DIR}/tests/zipengine/*_win_test.cpp)
-if(WIN_TESTS AND EXISTS ${VRD_GTEST_SOURCE_DIR}/CMakeLists.txt)
+set(WIN_TESTS ${CMAKE_SOURCE_DIR}/tests/src/consolecp_win_test.cpp
+              ${CMAKE_SOURCE_DIR}/tests/zipengine/ZipPlatform_win_test.cpp)
+if(EXISTS ${VRD_GTEST_SOURCE_DIR}/CMakeLists.txt)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   add_subdirectory(${VRD_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   target_compile_options(gtest PUBLIC
@@ -17,5 +17,6 @@ if(WIN_TESTS AND EXISTS ${VRD_GTEST_SOURCE_DIR}/CMakeLists.txt)
 
   add_executable(win_unit_tests ${WIN_TESTS})
   target_link_libraries(win_unit_tests PRIVATE vrdcore gtest gtest_main)
+  target_compile_definitions(win_unit_tests PRIVATE ${VRD_PLATFORM_DEFINITION})
   add_test(NAME win_unit_tests COMMAND win_unit_tests)
 endif()

@@ -16,7 +16,7 @@ TARGETS="zip_open_fuzzer zip_update_fuzzer settings_file_fuzzer console_input_fu
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DVRD_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # shellcheck disable=SC2086
-cmake --build "$BUILD" -j2 $(for t in $TARGETS; do printf ' --target %s' "$t"; done) >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" $(for t in $TARGETS; do printf ' --target %s' "$t"; done) >/dev/null
 
 SEEDS=$BUILD/seeds
 rm -rf "$SEEDS"

@@ -2,12 +2,9 @@
 # Builds the macOS-named program (vrdskincfgm) here on Linux into build-macos/
 # and runs the end-to-end suite against it under that name. It also refuses
 # Linux-only file calls in the POSIX platform code, which macOS does not have.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-cd "$root"
-jobs=2
+source "$(dirname "$0")/script_start.sh"
 
-echo "=== POSIX code uses calls macOS has"
+step "POSIX code uses calls macOS has"
 # macOS has a 64-bit off_t and no *64 variants or O_LARGEFILE.
 calls='lseek64|ftruncate64|pread64|pwrite64|fstat64|stat64|lstat64|open64|fopen64|off64_t'
 calls+='|O_LARGEFILE|O_DIRECT|O_NOATIME|O_TMPFILE|fallocate|sendfile|copy_file_range|renameat2'
@@ -28,10 +25,10 @@ if [ -n "$hits" ]; then
   exit 1
 fi
 
-echo "=== build vrdskincfgm"
+step "build vrdskincfgm"
 # The same configuration a Mac gets from the preset, here with Debian's libraries.
 cmake --preset macos >/dev/null
 cmake --build build-macos --target vrdskincfgm -j$jobs
 
-echo "=== end-to-end suite against vrdskincfgm"
+step "end-to-end suite against vrdskincfgm"
 ctest --test-dir build-macos -R '^e2e_' -j$jobs --output-on-failure

@@ -3,27 +3,10 @@
 # build-win/ and runs the Windows unit tests and the end-to-end suite against
 # it under Wine, in a private Wine prefix that is removed afterwards.
 # Debian 12, as root or with sudo. Exits non-zero when anything fails.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-cd "$root"
-jobs=2
-
-step() { echo; echo "=== $*"; }
+source "$(dirname "$0")/script_start.sh"
 
 step "packages"
-packages=(cmake make python3 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine wine64
-          googletest zip unzip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash tools/install_deps.sh g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine wine64
 
 step "argtable2 source"
 bash tools/fetch_argtable2_source.sh build-win/argtable2

@@ -11,7 +11,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-jobs=2
+jobs=$(nproc)
 out=build-release
 
 step() { echo; echo "=== $*"; }

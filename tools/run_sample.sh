@@ -9,7 +9,7 @@ sample="${VRD_SAMPLE_DIR:-${TMPDIR:-/tmp}/vrdskincfg-sample}"
 
 echo "Building vrdskincfg in $root/build (the first build takes a minute) ..."
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build" -j2 --target vrdskincfg >/dev/null
+cmake --build "$root/build" -j"$(nproc)" --target vrdskincfg >/dev/null
 
 mkdir -p "$sample"
 if [ ! -f "$sample/vrd.zip" ]; then

@@ -2,12 +2,7 @@
 # Builds and runs every test: the normal build, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run, and
 # the macOS-named and Windows (under Wine) programs against the end-to-end suite.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-cd "$root"
-jobs=2
-
-step() { echo; echo "=== $*"; }
+source "$(dirname "$0")/script_start.sh"
 
 step "build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -20,19 +15,13 @@ cmake --build build-asan -j$jobs
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -j$jobs --output-on-failure
 
-if [ -x fuzz/run_fuzz.sh ] || [ -f fuzz/run_fuzz.sh ]; then
-  step "fuzzing (bounded)"
-  bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-40}"
-fi
+step "fuzzing (bounded)"
+bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-40}"
 
-if [ -f tools/ci_macos_variant.sh ]; then
-  step "macOS-named program"
-  bash tools/ci_macos_variant.sh
-fi
+step "macOS-named program"
+bash tools/ci_macos_variant.sh
 
-if [ -f tools/ci_windows.sh ]; then
-  step "Windows program under Wine"
-  bash tools/ci_windows.sh
-fi
+step "Windows program under Wine"
+bash tools/ci_windows.sh
 echo
 echo "All tests passed."

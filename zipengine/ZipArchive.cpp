@@ -3,11 +3,11 @@
 #include "ZipArchive.h"
 
 #include "ZipCompressor.h"
+#include "ZipFormat.h"
 #include "ZipPlatform.h"
 
 namespace {
 
-const uint16_t kDeflate = 8;
 const uint32_t kGeneralBufferSize = 65536;
 
 }  // namespace
@@ -17,9 +17,9 @@ const uint16_t CZipArchive::kNotFound;
 CZipArchive::CZipArchive()
     : m_bCaseSensitive(ZipPlatform::GetSystemCaseSensitivity()),
       m_iFileOpened(openedNothing),
-      m_iArchiveSystCompatib(ZipPlatform::GetSystemID()),
-      m_uCompressionMethod(kDeflate),
-      m_iBufferSize(kGeneralBufferSize),
+      m_uArchiveSystCompatib(ZipPlatform::GetSystemID()),
+      m_uCompressionMethod(ZipFormat::kMethodDeflate),
+      m_uBufferSize(kGeneralBufferSize),
       m_bSeparateOutput(false) {
   m_centralDir.Init(&m_storage);
 }
@@ -36,7 +36,7 @@ CZipArchive::~CZipArchive() {
 void CZipArchive::ThrowError(int code) const { m_storage.ThrowError(code); }
 
 CZipCompressor& CZipArchive::Compressor() {
-  if (!m_pCompressor) m_pCompressor = CZipCompressor::CreateCompressor(kDeflate, &m_storage);
+  if (!m_pCompressor) m_pCompressor = CZipCompressor::CreateCompressor(ZipFormat::kMethodDeflate, &m_storage);
   return *m_pCompressor;
 }
 
@@ -109,16 +109,16 @@ void CZipArchive::ReadDirectory() {
 
 void CZipArchive::ResetArchive() {
   m_bSeparateOutput = false;
-  m_pszPassword.Release();
+  m_password.Release();
   m_iFileOpened = openedNothing;
   m_centralDir.Init(&m_storage);
-  m_iArchiveSystCompatib = ZipPlatform::GetSystemID();
+  m_uArchiveSystCompatib = ZipPlatform::GetSystemID();
 }
 
 void CZipArchive::TakeSystemCompatibility() {
   const CZipFileHeader* first = m_centralDir.GetHeader(0);
   if (first != nullptr && CZipFileHeader::IsSystemSupported(first->GetSystemCompatibility())) {
-    m_iArchiveSystCompatib = static_cast<uint8_t>(first->GetSystemCompatibility());
+    m_uArchiveSystCompatib = static_cast<uint8_t>(first->GetSystemCompatibility());
   }
 }
 
@@ -179,6 +179,6 @@ void CZipArchive::ReleaseAll() {
   if (m_iFileOpened == openedCompress) AbandonNewFile();
   if (m_iFileOpened == openedExtract) ReleaseReading();
   m_centralDir.Close();
-  m_pszPassword.Release();
+  m_password.Release();
   m_pCompressor.reset();
 }

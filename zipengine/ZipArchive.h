@@ -1,9 +1,17 @@
 // CZipArchive: one open ZIP archive file; reading, testing and updating its
-// entries in place. The engine never prints: failures are CZipException or a
-// plain false / 65535 as documented per operation.
+// entries. The engine never prints: a plain "no" is a false, 0 or kNotFound
+// return, every other failure a CZipException (ZipException.h) that names
+// the cause by its code and carries the path of the file involved.
 //
-// PUBLIC CONTRACT used by the program (src/) and the tests; the engine may add
-// private members and helper classes, but these signatures stay.
+// Terms used below:
+//   open      - Open or OpenForUpdate succeeded (or threw while reading the
+//               directory, see Open) and Close has not run yet;
+//   writable  - open, not read-only (zipOpen or OpenForUpdate), and not
+//               read-only because the directory could not be read;
+//   idle      - no entry open for reading (OpenFile) or for writing
+//               (OpenNewFile).
+//   file errors - the system error number (errno on POSIX, mapped on
+//               Windows) of a failing file call, with that file's path.
 #ifndef ZIPENGINE_ZIPARCHIVE_H
 #define ZIPENGINE_ZIPARCHIVE_H
 
@@ -30,50 +38,168 @@ class CZipArchive {
   static const uint16_t kNotFound = 0xFFFF;
 
   CZipArchive();
+  // Closes an open archive as Close(0) does (its directory is written),
+  // swallowing any exception.
   virtual ~CZipArchive();
   CZipArchive(const CZipArchive&) = delete;  // owns an open file
   CZipArchive& operator=(const CZipArchive&) = delete;
 
+  // Whether the file ends with an end-of-central-directory record (searched
+  // in its last 65557 bytes). False for any other file; throws the file
+  // errors of opening or reading `path`.
   static bool IsZipArchive(const char* path);
   // The same question about a file the caller opened; its position moves.
   static bool IsZipArchive(CZipAbstractFile& file);
+
+  // Opens the archive at `path` (zipOpen: read-write, zipOpenReadOnly) and
+  // reads its central directory. The volume size is not used.
+  // False, changing nothing: already open, no path, or another mode.
+  // Throws: the file errors of opening it; cdirNotFound when no end record
+  // is found; noZip64 for an archive that needs Zip64; badZipFile for an
+  // inconsistent end record or directory, two entries at one offset (that
+  // one without a path) or a short read.
+  // After a throw from reading the directory the archive stays open and
+  // read-only with the headers read so far, until Close; after a throw from
+  // opening the file it stays closed.
   bool Open(const char* path, int mode = zipOpen, uint64_t volumeSize = 0);
   // Opens the archive held in a file the caller opened and keeps owning
-  // (Close leaves it open). Exceptions carry the file's GetFilePath().
+  // (Close leaves it open). As Open(path), the exceptions carrying the
+  // file's GetFilePath().
   bool Open(CZipAbstractFile& source, int mode = zipOpenReadOnly);
   // Opens the archive in `source` for changes without ever writing to it:
   // Close(0) writes the whole resulting archive into `output` (an empty,
   // readable and writable file) and forces it to the device, also when
-  // nothing changed. After an exception or Close(afterException) the output
-  // holds nothing useful. Both files stay the caller's and must stay open
-  // until Close; write errors carry the output's path, the others the
-  // source's.
+  // nothing changed. Both files stay the caller's and must stay open until
+  // Close.
+  // False, changing nothing: already open, or `source` is `output`.
+  // Throws as Open(path); write errors carry the output's path, the others
+  // the source's. After an exception or Close(afterException) the output
+  // holds nothing useful.
   bool OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& output);
+  // With `archive`: whether the archive is closed. Without: whether the
+  // underlying file is closed. Never throws.
   bool IsClosed(bool archive = true) const;
+  // The number of entries; 0 while closed. Never throws.
   uint16_t GetCount() const;
+  // The entry at `index` (indices follow the local headers' order in the
+  // file); nullptr while closed or for an index not below GetCount().
+  // Never throws. The header stays valid until the entry is removed or the
+  // archive closes.
   CZipFileHeader* GetFileInfo(uint16_t index);
+  // The index of the entry whose name (in this platform's form) equals
+  // `name`; kNotFound when there is none, while closed or for no name.
+  // zipCaseDefault compares with the platform's case sensitivity; the
+  // others force theirs. With `fileNameOnly`, only the part after the last
+  // separator is compared. Never throws.
   uint16_t FindFile(const char* name, int caseMode = zipCaseDefault, bool fileNameOnly = false);
 
+  // Opens entry `index` for ReadFile, after comparing its local header
+  // with the central record. Requires open and idle.
+  // False, changing nothing: not open, not idle, a bad index, or a method
+  // other than stored and deflated.
+  // Throws badZipFile for a local header that does not match, badPassword
+  // for an encrypted entry, memError and file errors. After a throw the
+  // archive is still idle.
   bool OpenFile(uint16_t index);
+  // Up to `count` bytes of the open entry's data; 0 at its end, when no
+  // entry is open for reading, for no buffer or a count of 0.
+  // Throws badZipFile for a deflate stream that does not end where its data
+  // ends, streamEnd to versionError from inflate, and file errors; the
+  // entry stays open (CloseFile(nullptr, true) releases it).
   uint32_t ReadFile(void* buffer, uint32_t count);
+  // Closes the entry open for reading: 1 when all of its data was read,
+  // -1 when some was left, 0 when no entry was open for reading. With
+  // `afterException` it only releases the entry (1). The path is not used.
+  // Throws badCrc when the data read does not match the stored CRC; the
+  // archive is idle again before it throws.
   int CloseFile(const char* path = nullptr, bool afterException = false);
+  // Writes the data of entry `index` into `target` at its position (and,
+  // with `rewind`, puts the position back where it was). Requires open and
+  // idle.
+  // False: a buffer size of 0, a bad index, a directory entry, whatever
+  // OpenFile refuses, or data that ended before its stated size (then
+  // `target` holds what was read).
+  // Throws what OpenFile, ReadFile and CloseFile throw, and the errors of
+  // `target`'s Write; after a throw the archive is idle again and `target`
+  // holds what was written so far.
   bool ExtractFile(uint16_t index, CZipAbstractFile& target, bool rewind = true,
                    uint32_t bufferSize = 65536);
+  // Reads entry `index` whole and checks it, writing nothing. Requires open
+  // and idle. True for a good entry and for a directory without data.
+  // False: not open, a buffer size of 0, a bad index, or whatever OpenFile
+  // refuses.
+  // Throws dirWithSize for a directory entry with data, badZipFile for data
+  // that ends before its stated size, and what OpenFile, ReadFile and
+  // CloseFile throw; after a throw the archive is idle again.
   bool TestFile(uint16_t index, uint32_t bufferSize = 65536);
 
+  // Removes entry `index`, moving the data behind it down (or, opened by
+  // OpenForUpdate, dropping it from what Close writes). Requires writable
+  // and idle. `removeData` false only forgets the header.
+  // False, changing nothing: not writable, not idle, no entries, or an
+  // index not below GetCount().
+  // Throws badZipFile, before anything changes, when the entries overlap
+  // or run past the directory (moving them would lose data); internalError
+  // when a move ran out of data; file errors. After a throw during the move
+  // the file and the headers are in between: only Close (which writes a
+  // directory for the headers held) or Close(afterException) may follow.
   bool RemoveFile(uint16_t index, bool removeData = true);
+  // Appends a new entry named `nameInZip` with the whole content of
+  // `source` (read from its start), compressed at `level` (-1: zlib's
+  // default, 0: stored; anything outside -1..9 counts as -1; content
+  // shorter than 5 bytes is stored when `smartness` asks for it). The
+  // entry gets the current local time and the default attributes of the
+  // archive's host system. Requires writable and idle.
+  // False, changing nothing: a buffer size of 0, no name, not writable, not
+  // idle, or 65535 entries.
+  // Throws tooBigSize for a source over 4 GiB or an offset past 4 GiB,
+  // tooLongData for a name longer than 65535 bytes, badZipFile for
+  // overlapping entries (as RemoveFile, before anything changes),
+  // streamEnd to versionError from deflate, memError, and file errors of
+  // `source` and the archive. After a throw the new entry is dropped whole
+  // and the archive is idle; Close still writes a directory of the entries
+  // that are complete.
   bool AddNewFile(CZipAbstractFile& source, const char* nameInZip, int level = -1,
                   int smartness = zipsmSafeSmart, uint32_t bufferSize = 65536);
+  // The first step of AddNewFile: starts a new entry from the name, time
+  // and attributes of `templ` (a name ending in a separator, or directory
+  // attributes, make a stored directory entry) and writes its local
+  // header. The file path is not used; `replaceIndex` must be kNotFound
+  // (entries are always appended). Requires writable and idle; afterwards
+  // the new entry is open for WriteNewFile.
+  // False, changing nothing: not writable, not idle, 65535 entries, or a
+  // replace index.
+  // Throws as AddNewFile; after a throw no entry is open.
   bool OpenNewFile(CZipFileHeader& templ, int level = -1, const char* filePath = nullptr,
                    uint16_t replaceIndex = kNotFound);
+  // Adds `count` bytes to the entry open for writing. False when no entry is
+  // open for writing, or for no buffer with a non-zero count.
+  // Throws tooBigSize when the entry passes 4 GiB, streamEnd to
+  // versionError from deflate, and file errors; the entry stays open
+  // (CloseNewFile(true) drops it).
   bool WriteNewFile(const void* buffer, uint32_t count);
+  // Finishes the entry open for writing: the rest of the compressed data,
+  // then its CRC and sizes into the local header. With `afterException` the
+  // entry is dropped whole instead. False when no entry is open for
+  // writing.
+  // Throws as WriteNewFile; the entry stays open (CloseNewFile(true) drops
+  // it).
   bool CloseNewFile(bool afterException = false);
 
-  // Writes the central directory when the archive changed; returns the path,
-  // or "" when already closed.
+  // Closes the archive: with `afterException` 0, finishes an entry open for
+  // writing (one open for reading is only released), writes the central
+  // directory when the archive changed (always, into the output, after
+  // OpenForUpdate) and forces the file to the device; otherwise drops any
+  // open entry and writes nothing. The time
+  // stamp flag is not used. Returns the archive's path, or "" when already
+  // closed.
+  // Throws what CloseNewFile throws for an entry still open for writing,
+  // tooLongData for a field longer than 65535 bytes, tooBigSize for a
+  // directory that would start or end past 4 GiB, and file errors. The
+  // archive is closed afterwards, also after a throw.
   std::string Close(int afterException = 0, bool updateTimeStamp = false);
 
-  // (the engine's own from here)
+  // Everything below is the engine's own.
  private:
   enum { openedNothing = 0, openedExtract = -1, openedCompress = 1 };
 
@@ -110,11 +236,11 @@ class CZipArchive {
   CZipCentralDir m_centralDir;
   bool m_bCaseSensitive;
   int m_iFileOpened;
-  uint8_t m_iArchiveSystCompatib;
-  CZipAutoBuffer m_pszPassword;
+  uint8_t m_uArchiveSystCompatib;
+  CZipAutoBuffer m_password;
   std::unique_ptr<CZipCompressor> m_pCompressor;
   uint16_t m_uCompressionMethod;
-  uint32_t m_iBufferSize;
+  uint32_t m_uBufferSize;
   bool m_bSeparateOutput;  // opened by OpenForUpdate: the storage's file is m_splice
   CZipSplicedFile m_splice;
 };

@@ -18,7 +18,7 @@ bool CZipArchive::OpenFile(uint16_t index) {
   CZipFileHeader* header = GetFileInfo(index);
   if (header == nullptr || m_iFileOpened != openedNothing) return false;
   if (!CZipCompressor::IsCompressionSupported(header->m_uMethod)) return false;
-  if (!header->CheckLocal(m_storage, m_centralDir.m_iIgnoredChecks)) {
+  if (!header->CheckLocal(m_storage, m_centralDir.m_uIgnoredChecks)) {
     ThrowError(CZipException::badZipFile);
   }
   // No password can be set, so an encrypted entry cannot be read.
@@ -51,7 +51,7 @@ int CZipArchive::CloseFile(const char*, bool afterException) {
   bool crcMismatch = false;
   if (m_pCompressor->m_uUncomprLeft > 0) {
     result = -1;
-  } else if (!(m_centralDir.m_iIgnoredChecks & CZipFileHeader::checkCRC)) {
+  } else if (!(m_centralDir.m_uIgnoredChecks & CZipFileHeader::checkCRC)) {
     crcMismatch = m_pCompressor->m_uCrc32 != header.m_uCrc32;
   }
   ReleaseReading();

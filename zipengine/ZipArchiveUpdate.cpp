@@ -7,6 +7,7 @@
 #include "ZipArchive.h"
 #include "ZipBytes.h"
 #include "ZipCompressor.h"
+#include "ZipFormat.h"
 #include "ZipPlatform.h"
 
 namespace {
@@ -16,8 +17,6 @@ const uint16_t kVersionDirectory = 10;
 const int kSmartStoreSmall = 4;
 const uint64_t kSmallSize = 5;
 const uint32_t kMaxCopyBuffer = 16u * 1024 * 1024;
-const uint32_t kLocalCrcOffset = 14;
-const uint32_t kLocalHeaderSize = 30;
 
 // General-purpose flag bits 1 and 2 tell readers which deflate level made
 // the data.
@@ -96,7 +95,7 @@ void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
     const CZipFileHeader& h = *m_centralDir.GetHeader(i);
     const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(i + 1));
     uint64_t limit = next != nullptr ? next->m_uOffset : dataEnd;
-    uint64_t end = static_cast<uint64_t>(h.m_uOffset) + kLocalHeaderSize +
+    uint64_t end = static_cast<uint64_t>(h.m_uOffset) + ZipFormat::kLocalSize +
                    h.GetRawFileName().GetSize() + h.m_uComprSize;
     if (end > limit) ThrowError(CZipException::badZipFile);
   }
@@ -109,7 +108,7 @@ uint64_t CZipArchive::DataEnd() {
 }
 
 void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd) {
-  CZipAutoBuffer buffer(m_iBufferSize);
+  CZipAutoBuffer buffer(m_uBufferSize);
   uint64_t removed = 0;
   bool runPending = false;
   uint64_t runStart = 0;
@@ -179,8 +178,8 @@ bool CZipArchive::AddNewFile(CZipAbstractFile& source, const char* nameInZip, in
   // Sources carry no attributes or times of their own here: a memory file
   // has none, and disk sources are not added by this system.
   CZipFileHeader templ;
-  templ.SetSystemCompatibility(m_iArchiveSystCompatib);
-  templ.m_uExternalAttr = ZipPlatform::GetDefaultAttributes(m_iArchiveSystCompatib, false);
+  templ.SetSystemCompatibility(m_uArchiveSystCompatib);
+  templ.m_uExternalAttr = ZipPlatform::GetDefaultAttributes(m_uArchiveSystCompatib, false);
   templ.SetFileName(nameInZip);
   templ.SetTime(time(nullptr));
   source.SeekToBegin();
@@ -188,7 +187,7 @@ bool CZipArchive::AddNewFile(CZipAbstractFile& source, const char* nameInZip, in
   if (length > UINT32_MAX) ThrowError(CZipException::tooBigSize);
   // Deflating a few bytes only makes them longer.
   if ((smartness & kSmartStoreSmall) && level != 0 && length < kSmallSize) level = 0;
-  if (m_uCompressionMethod == CZipCompressor::methodStore) level = 0;
+  if (m_uCompressionMethod == ZipFormat::kMethodStore) level = 0;
   if (!OpenNewFile(templ, level, nullptr, kNotFound)) return false;
   try {
     CZipAutoBuffer buffer(std::min(bufferSize, kMaxCopyBuffer));
@@ -233,9 +232,9 @@ void CZipArchive::PrepareNewHeader(CZipFileHeader& h, int& level) {
   h.SetFileName(name.data(), static_cast<uint32_t>(name.size()));
   if (level < -1 || level > 9) level = -1;
   if (directory) level = 0;
-  bool deflate = m_uCompressionMethod == CZipCompressor::methodDeflate && level != 0;
-  h.m_uMethod = deflate ? CZipCompressor::methodDeflate : CZipCompressor::methodStore;
-  h.m_uVersionMadeBy = static_cast<uint16_t>((m_iArchiveSystCompatib << 8) | kVersion);
+  bool deflate = m_uCompressionMethod == ZipFormat::kMethodDeflate && level != 0;
+  h.m_uMethod = deflate ? ZipFormat::kMethodDeflate : ZipFormat::kMethodStore;
+  h.m_uVersionMadeBy = static_cast<uint16_t>((m_uArchiveSystCompatib << 8) | kVersion);
   h.m_uVersionNeeded = directory ? kVersionDirectory : kVersion;
   h.m_uFlag = FlagsForLevel(deflate ? level : 0);
   h.m_uCrc32 = h.m_uComprSize = h.m_uUncomprSize = 0;
@@ -283,12 +282,13 @@ bool CZipArchive::CloseNewFile(bool afterException) {
 }
 
 void CZipArchive::PatchLocalHeader(const CZipFileHeader& header) {
-  unsigned char fields[12];
+  using namespace ZipFormat;
+  unsigned char fields[kLocalNameSize - kLocalCrc];
   ZipBytes::Put32(fields, header.m_uCrc32);
-  ZipBytes::Put32(fields + 4, header.m_uComprSize);
-  ZipBytes::Put32(fields + 8, header.m_uUncomprSize);
+  ZipBytes::Put32(fields + (kLocalCompr - kLocalCrc), header.m_uComprSize);
+  ZipBytes::Put32(fields + (kLocalUncompr - kLocalCrc), header.m_uUncomprSize);
   uint64_t back = m_storage.GetPosition();
-  m_storage.Seek(m_storage.m_uBytesBeforeZip + header.m_uOffset + kLocalCrcOffset);
+  m_storage.Seek(m_storage.m_uBytesBeforeZip + header.m_uOffset + kLocalCrc);
   m_storage.File().Write(fields, sizeof fields);
   m_storage.Seek(back);
 }

@@ -1,6 +1,6 @@
 // An owned byte buffer: every buffer of the engine (I/O, move, write, names,
 // extra fields, comments) is one, so none can leak on an exception path.
-// Allocation failure throws 505 instead of ending the program.
+// Allocation failure throws memError instead of ending the program.
 #ifndef ZIPENGINE_ZIPAUTOBUFFER_H
 #define ZIPENGINE_ZIPAUTOBUFFER_H
 

@@ -28,17 +28,6 @@ inline void Put32(unsigned char* p, uint32_t v) {
   p[3] = static_cast<unsigned char>(v >> 24);
 }
 
-// Signatures of the records the engine reads and writes.
-const uint32_t kLocalSignature = 0x04034b50;
-const uint32_t kCentralSignature = 0x02014b50;
-const uint32_t kEndSignature = 0x06054b50;
-const uint32_t kZip64LocatorSignature = 0x07064b50;
-
-const uint32_t kLocalSize = 30;
-const uint32_t kCentralSize = 46;
-const uint32_t kEndSize = 22;
-const uint32_t kZip64LocatorSize = 20;
-
 }  // namespace ZipBytes
 
 #endif

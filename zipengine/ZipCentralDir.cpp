@@ -5,13 +5,14 @@
 
 #include "ZipBytes.h"
 #include "ZipException.h"
+#include "ZipFormat.h"
 
 using namespace ZipBytes;
+using namespace ZipFormat;
 
 namespace {
 
-const uint32_t kMaxCommentSize = 0xFFFF;
-const uint32_t kLocateWindow = kMaxCommentSize + kEndSize;
+const uint32_t kLocateWindow = kMaxField + kEndSize;  // the longest comment and the record
 const uint32_t kReadChunk = 65536;
 
 // Sequential reads of the central records through one chunk buffer, so a
@@ -62,13 +63,13 @@ const uint32_t CZipCentralDir::kDefaultIgnoredChecks;
 const uint16_t CZipCentralDir::kMaxEntries;
 
 CZipCentralDir::CZipCentralDir()
-    : m_iIgnoredChecks(kDefaultIgnoredChecks), m_pOpenedFile(nullptr), m_pStorage(nullptr) {}
+    : m_uIgnoredChecks(kDefaultIgnoredChecks), m_pOpenedFile(nullptr), m_pStorage(nullptr) {}
 
 CZipCentralDir::~CZipCentralDir() = default;
 
 void CZipCentralDir::Init(CZipStorage* storage) {
   m_pStorage = storage;
-  m_iIgnoredChecks = kDefaultIgnoredChecks;
+  m_uIgnoredChecks = kDefaultIgnoredChecks;
   m_pOpenedFile = nullptr;
   Close();
 }
@@ -118,18 +119,18 @@ void CZipCentralDir::Read() {
 }
 
 void CZipCentralDir::ReadEndRecord() {
-  unsigned char r[kEndSize - 4];
-  m_pStorage->Seek(m_info.m_uEndOffset + 4);
-  m_pStorage->Read(r, sizeof r);
-  m_info.m_uThisDisk = Get16(r);
-  m_info.m_uDiskWithCD = Get16(r + 2);
-  m_info.m_uDiskEntriesNo = Get16(r + 4);
-  m_info.m_uEntriesNumber = Get16(r + 6);
-  m_info.m_uSize = Get32(r + 8);
-  m_info.m_uOffset = Get32(r + 12);
-  uint16_t commentSize = Get16(r + 16);
-  m_info.m_pszComment.Allocate(commentSize);
-  if (commentSize > 0) m_pStorage->Read(m_info.m_pszComment.GetBuffer(), commentSize);
+  unsigned char r[kEndSize];
+  m_pStorage->Seek(m_info.m_uEndOffset + kEndThisVolume);
+  m_pStorage->Read(r + kEndThisVolume, kEndSize - kEndThisVolume);
+  m_info.m_uThisDisk = Get16(r + kEndThisVolume);
+  m_info.m_uDiskWithCD = Get16(r + kEndDirVolume);
+  m_info.m_uDiskEntriesNo = Get16(r + kEndEntriesHere);
+  m_info.m_uEntriesNumber = Get16(r + kEndEntriesTotal);
+  m_info.m_uSize = Get32(r + kEndDirSize);
+  m_info.m_uOffset = Get32(r + kEndDirOffset);
+  uint16_t commentSize = Get16(r + kEndCommentSize);
+  m_info.m_comment.Allocate(commentSize);
+  if (commentSize > 0) m_pStorage->Read(m_info.m_comment.GetBuffer(), commentSize);
 }
 
 void CZipCentralDir::CheckForZip64() {
@@ -146,7 +147,7 @@ void CZipCentralDir::CheckForZip64() {
 
 void CZipCentralDir::CheckEndRecord() {
   CInfo& i = m_info;
-  if (!(m_iIgnoredChecks & CZipFileHeader::checkVolumeEntries) && i.m_uThisDisk == 0 &&
+  if (!(m_uIgnoredChecks & CZipFileHeader::checkVolumeEntries) && i.m_uThisDisk == 0 &&
       (i.m_uDiskEntriesNo != i.m_uEntriesNumber || i.m_uDiskWithCD != 0)) {
     m_pStorage->ThrowError(CZipException::badZipFile);
   }
@@ -180,7 +181,7 @@ void CZipCentralDir::ReadHeaders() {
     reader.ReadField(name, nameSize);
     header.SetFileName(name.GetBuffer(), nameSize);
     reader.ReadField(header.m_aCentralExtra, extraSize);
-    reader.ReadField(header.m_pszComment, commentSize);
+    reader.ReadField(header.m_comment, commentSize);
   }
 }
 
@@ -231,16 +232,16 @@ bool CZipCentralDir::Write() {
 void CZipCentralDir::WriteEndRecord() {
   unsigned char r[kEndSize];
   Put32(r, kEndSignature);
-  Put16(r + 4, 0);
-  Put16(r + 6, 0);
-  Put16(r + 8, m_info.m_uDiskEntriesNo);
-  Put16(r + 10, m_info.m_uEntriesNumber);
-  Put32(r + 12, m_info.m_uSize);
-  Put32(r + 16, m_info.m_uOffset);
-  Put16(r + 20, static_cast<uint16_t>(m_info.m_pszComment.GetSize()));
+  Put16(r + kEndThisVolume, 0);
+  Put16(r + kEndDirVolume, 0);
+  Put16(r + kEndEntriesHere, m_info.m_uDiskEntriesNo);
+  Put16(r + kEndEntriesTotal, m_info.m_uEntriesNumber);
+  Put32(r + kEndDirSize, m_info.m_uSize);
+  Put32(r + kEndDirOffset, m_info.m_uOffset);
+  Put16(r + kEndCommentSize, static_cast<uint16_t>(m_info.m_comment.GetSize()));
   m_pStorage->Write(r, kEndSize);
-  if (m_info.m_pszComment.GetSize() > 0) {
-    m_pStorage->Write(m_info.m_pszComment.GetBuffer(), m_info.m_pszComment.GetSize());
+  if (m_info.m_comment.GetSize() > 0) {
+    m_pStorage->Write(m_info.m_comment.GetBuffer(), m_info.m_comment.GetSize());
   }
 }
 

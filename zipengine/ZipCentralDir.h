@@ -25,7 +25,7 @@ class CZipCentralDir {
     uint16_t m_uEntriesNumber = 0;
     uint32_t m_uSize = 0;
     uint32_t m_uOffset = 0;  // relative to the archive start
-    CZipAutoBuffer m_pszComment;
+    CZipAutoBuffer m_comment;
     bool m_bInArchive = false;  // the file still ends with a valid directory
     bool m_bFindFastEnabled = false;
     bool m_bCaseSensitive = false;  // of the find array as built
@@ -49,7 +49,8 @@ class CZipCentralDir {
   // Binds to a storage and forgets everything (ignored checks back to the
   // default, empty arrays, fresh info).
   void Init(CZipStorage* storage);
-  // Finds the end record and reads the directory; throws 220, 221 or 201.
+  // Finds the end record and reads the directory; throws cdirNotFound,
+  // noZip64 or badZipFile (see CZipArchive::Open).
   void Read();
   // Searches the last 65557 bytes of the file for the end record.
   static bool LocateEndRecord(CZipStorage& storage, uint64_t& offset);
@@ -73,7 +74,7 @@ class CZipCentralDir {
 
   uint16_t FindFile(const char* name, int caseMode, bool fileNameOnly, bool archiveCase);
 
-  uint32_t m_iIgnoredChecks;
+  uint32_t m_uIgnoredChecks;
   CZipFileHeader* m_pOpenedFile;
   CInfo m_info;
 

@@ -78,10 +78,10 @@ uint32_t CDeflateCompressor::DecompressStored(void* buffer, uint32_t count) {
 }
 
 void CDeflateCompressor::RefillInput() {
-  uint32_t n = std::min(m_uComprLeft, m_pBuffer.GetSize());
-  if (n > 0) m_pStorage->Read(m_pBuffer.GetBuffer(), n);
+  uint32_t n = std::min(m_uComprLeft, m_buffer.GetSize());
+  if (n > 0) m_pStorage->Read(m_buffer.GetBuffer(), n);
   m_uComprLeft -= n;
-  m_stream.next_in = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
+  m_stream.next_in = reinterpret_cast<Bytef*>(m_buffer.GetBuffer());
   m_stream.avail_in = n;
 }
 
@@ -122,7 +122,7 @@ void CDeflateCompressor::FinishDecompression(bool) { EndStream(); }
 
 void CDeflateCompressor::AllocateBuffer() {
   // Kept from entry to entry: testing a whole archive allocates it once.
-  if (m_pBuffer.GetSize() != m_options.m_iBufferSize) m_pBuffer.Allocate(m_options.m_iBufferSize);
+  if (m_buffer.GetSize() != m_options.m_uBufferSize) m_buffer.Allocate(m_options.m_uBufferSize);
 }
 
 // ---- writing -------------------------------------------------------------
@@ -144,13 +144,13 @@ void CDeflateCompressor::InitCompression(int level, CZipFileHeader* file) {
 }
 
 void CDeflateCompressor::ResetWindow() {
-  m_stream.next_out = reinterpret_cast<Bytef*>(m_pBuffer.GetBuffer());
-  m_stream.avail_out = m_pBuffer.GetSize();
+  m_stream.next_out = reinterpret_cast<Bytef*>(m_buffer.GetBuffer());
+  m_stream.avail_out = m_buffer.GetSize();
 }
 
 void CDeflateCompressor::FlushWindow() {
-  uint32_t pending = m_pBuffer.GetSize() - m_stream.avail_out;
-  if (pending > 0) m_pStorage->Write(m_pBuffer.GetBuffer(), pending);
+  uint32_t pending = m_buffer.GetSize() - m_stream.avail_out;
+  if (pending > 0) m_pStorage->Write(m_buffer.GetBuffer(), pending);
   m_uTotalOut += pending;
   if (m_uTotalOut > UINT32_MAX) ThrowError(CZipException::tooBigSize);
   ResetWindow();

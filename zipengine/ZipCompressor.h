@@ -11,20 +11,19 @@
 
 #include "ZipAutoBuffer.h"
 #include "ZipFileHeader.h"
+#include "ZipFormat.h"
 #include "ZipStorage.h"
 
 class CZipCompressor {
  public:
-  enum { methodStore = 0, methodDeflate = 8 };
-
   struct COptions {
-    uint32_t m_iBufferSize = 131072;  // the I/O buffer: read-ahead and deflate output
+    uint32_t m_uBufferSize = 131072;  // the I/O buffer: read-ahead and deflate output
     bool m_bDetectLibMemoryLeaks = true;  // zlib's blocks are always freed after an entry
     bool m_bCheckLastBlock = true;  // a stream must end where its data ends
   };
 
   static bool IsCompressionSupported(uint16_t method) {
-    return method == methodStore || method == methodDeflate;
+    return method == ZipFormat::kMethodStore || method == ZipFormat::kMethodDeflate;
   }
   static std::unique_ptr<CZipCompressor> CreateCompressor(uint16_t method, CZipStorage* storage);
 
@@ -58,7 +57,7 @@ class CZipCompressor {
 
   CZipStorage* m_pStorage;
   CZipFileHeader* m_pFile = nullptr;
-  CZipAutoBuffer m_pBuffer;
+  CZipAutoBuffer m_buffer;
   COptions m_options;
 };
 
@@ -88,7 +87,7 @@ class CDeflateCompressor : public CBaseLibCompressor {
   void FinishCompression(bool afterException) override;
 
  private:
-  bool IsDeflate() const { return m_pFile->m_uMethod == methodDeflate; }
+  bool IsDeflate() const { return m_pFile->m_uMethod == ZipFormat::kMethodDeflate; }
   uint32_t DecompressStored(void* buffer, uint32_t count);
   uint32_t DecompressDeflated(void* buffer, uint32_t count);
   void CheckStreamEnd();

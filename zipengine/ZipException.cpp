@@ -32,17 +32,17 @@ std::string Describe(int code, bool noFallback) {
 
 }  // namespace
 
-CZipException::CZipException(int iCause, const char* lpszZipName)
-    : m_szFileName(lpszZipName != nullptr ? lpszZipName : ""),
-      m_iCause(iCause),
+CZipException::CZipException(int cause, const char* fileName)
+    : m_szFileName(fileName != nullptr ? fileName : ""),
+      m_iCause(cause),
       m_iSystemError(errno) {}
 
-void CZipException::Throw(int iCause, const char* lpszZipName) {
-  throw CZipException(iCause, lpszZipName);
+void CZipException::Throw(int cause, const char* fileName) {
+  throw CZipException(cause, fileName);
 }
 
-int CZipException::ZlibErrToZip(int iZlibError) {
-  switch (iZlibError) {
+int CZipException::ZlibErrToZip(int zlibResult) {
+  switch (zlibResult) {
     case Z_VERSION_ERROR: return versionError;
     case Z_BUF_ERROR: return bufError;
     case Z_MEM_ERROR: return memError;

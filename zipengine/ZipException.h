@@ -20,12 +20,23 @@ class CZipException : public std::exception {
     memError = 505, bufError = 506, versionError = 507
   };
 
-  explicit CZipException(int iCause = genericError, const char* lpszZipName = nullptr);
-  [[noreturn]] static void Throw(int iCause = genericError, const char* lpszZipName = nullptr);
-  // Maps a zlib result code to an engine code (Z_DATA_ERROR -> 504, ...).
-  static int ZlibErrToZip(int iZlibError);
+  // Captures errno (the last error on Windows) as m_iSystemError; no file
+  // name leaves m_szFileName empty.
+  explicit CZipException(int cause = genericError, const char* fileName = nullptr);
+  // Every throw of the engine goes through here.
+  [[noreturn]] static void Throw(int cause = genericError, const char* fileName = nullptr);
+  // Maps a zlib result code to an engine code (Z_DATA_ERROR -> dataError, ...;
+  // a code zlib does not define -> genericError).
+  static int ZlibErrToZip(int zlibResult);
 
+  // The text of the cause, never the file name. Codes without a text of
+  // their own (genericError, needDict, unknown ones) and errNo describe the
+  // system error current at the call; fileError, notRemoved and notRenamed
+  // add it in brackets.
   std::string GetErrorDescription() const;
+  // The description, cut to capacity - 1 characters and terminated; false,
+  // leaving the buffer alone, for no buffer, a capacity of 0 or an empty
+  // description.
   bool GetErrorMessage(char* buffer, size_t capacity) const;
   const char* what() const noexcept override;
 

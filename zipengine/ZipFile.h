@@ -21,6 +21,13 @@ class CZipFile : public CZipAbstractFile {
     modeCreate = 0x1000,
     modeNoTruncate = 0x2000
   };
+  // Whether Open empties the file: only writable access without
+  // modeNoTruncate does, so a file opened to be read is never emptied,
+  // whatever else the flags ask for.
+  static bool Truncates(uint32_t openFlags) {
+    uint32_t access = openFlags & 3;
+    return (access == modeWrite || access == modeReadWrite) && !(openFlags & modeNoTruncate);
+  }
 
   CZipFile();
   ~CZipFile() override;  // closes quietly: a destructor must not throw

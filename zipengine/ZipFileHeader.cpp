@@ -4,18 +4,16 @@
 
 #include "ZipBytes.h"
 #include "ZipException.h"
+#include "ZipFormat.h"
 #include "ZipPlatform.h"
 #include "ZipStorage.h"
 
 using namespace ZipBytes;
+using namespace ZipFormat;
 
 namespace {
 
-const int kUnix = 3;
 const uint16_t kDefaultDosDate = 33;  // 1 January 1980
-const uint16_t kFlagDataDescriptor = 8;
-const uint16_t kMethodAes = 99;
-const uint32_t kMaxField = 0xFFFF;
 
 bool EndsWithSeparator(const CZipAutoBuffer& name) {
   if (name.GetSize() == 0) return false;
@@ -40,8 +38,8 @@ std::string CZipFileHeader::GetFileName(bool) { return GetConvertedName(); }
 
 const std::string& CZipFileHeader::GetConvertedName() {
   if (!m_bFileNameBuilt) {
-    m_fileName.assign(m_pszFileNameRaw.GetBuffer() ? m_pszFileNameRaw.GetBuffer() : "",
-                      m_pszFileNameRaw.GetSize());
+    m_fileName.assign(m_fileNameRaw.GetBuffer() ? m_fileNameRaw.GetBuffer() : "",
+                      m_fileNameRaw.GetSize());
     ZipPlatform::NameToPlatform(m_fileName);
     m_bFileNameBuilt = true;
   }
@@ -55,7 +53,7 @@ void CZipFileHeader::SetFileName(const char* name) {
 }
 
 void CZipFileHeader::SetFileName(const char* bytes, uint32_t size) {
-  m_pszFileNameRaw.Assign(bytes, size);
+  m_fileNameRaw.Assign(bytes, size);
   m_bFileNameBuilt = false;
 }
 
@@ -68,15 +66,17 @@ bool CZipFileHeader::IsSystemSupported(int system) {
 
 bool CZipFileHeader::IsDirectory() const {
   int system = GetSystemCompatibility();
-  bool nameSaysDir = EndsWithSeparator(m_pszFileNameRaw);
+  bool nameSaysDir = EndsWithSeparator(m_fileNameRaw);
   if (!IsSystemSupported(system)) return nameSaysDir;
   if (m_uComprSize == 0 && nameSaysDir) return true;
   return HasDirectoryAttributes();
 }
 
 bool CZipFileHeader::HasDirectoryAttributes() const {
-  if (GetSystemCompatibility() == kUnix) return ((m_uExternalAttr >> 16) & 0xF000) == 0x4000;
-  return (m_uExternalAttr & 0x10) != 0;
+  if (GetSystemCompatibility() == kHostUnix) {
+    return ((m_uExternalAttr >> kUnixModeShift) & kUnixTypeMask) == kUnixDirectoryType;
+  }
+  return (m_uExternalAttr & kDosDirectory) != 0;
 }
 
 void CZipFileHeader::SetSystemCompatibility(int system) {
@@ -98,70 +98,71 @@ void CZipFileHeader::SetTime(time_t when) {
 
 void CZipFileHeader::ReadCentralFixed(const unsigned char* r, uint16_t& nameSize,
                                       uint16_t& extraSize, uint16_t& commentSize) {
-  m_uVersionMadeBy = Get16(r + 4);
-  m_uVersionNeeded = Get16(r + 6);
-  m_uFlag = Get16(r + 8);
-  m_uMethod = Get16(r + 10);
-  m_uModTime = Get16(r + 12);
-  m_uModDate = Get16(r + 14);
-  m_uCrc32 = Get32(r + 16);
-  m_uComprSize = Get32(r + 20);
-  m_uUncomprSize = Get32(r + 24);
-  nameSize = Get16(r + 28);
-  extraSize = Get16(r + 30);
-  commentSize = Get16(r + 32);
-  m_uVolumeStart = Get16(r + 34);
-  m_uInternalAttr = Get16(r + 36);
-  m_uExternalAttr = Get32(r + 38);
-  m_uOffset = Get32(r + 42);
+  m_uVersionMadeBy = Get16(r + kCentralVersionMadeBy);
+  m_uVersionNeeded = Get16(r + kCentralVersionNeeded);
+  m_uFlag = Get16(r + kCentralFlag);
+  m_uMethod = Get16(r + kCentralMethod);
+  m_uModTime = Get16(r + kCentralTime);
+  m_uModDate = Get16(r + kCentralDate);
+  m_uCrc32 = Get32(r + kCentralCrc);
+  m_uComprSize = Get32(r + kCentralCompr);
+  m_uUncomprSize = Get32(r + kCentralUncompr);
+  nameSize = Get16(r + kCentralNameSize);
+  extraSize = Get16(r + kCentralExtraSize);
+  commentSize = Get16(r + kCentralCommentSize);
+  m_uVolumeStart = Get16(r + kCentralVolumeStart);
+  m_uInternalAttr = Get16(r + kCentralInternalAttr);
+  m_uExternalAttr = Get32(r + kCentralExternalAttr);
+  m_uOffset = Get32(r + kCentralOffset);
   m_uEncryptionMethod = IsEncrypted() ? 0 : kNoEncryption;
 }
 
 uint32_t CZipFileHeader::WriteCentral(CZipStorage& storage) const {
-  if (m_pszFileNameRaw.GetSize() > kMaxField || m_aCentralExtra.GetSize() > kMaxField ||
-      m_pszComment.GetSize() > kMaxField) {
+  if (m_fileNameRaw.GetSize() > kMaxField || m_aCentralExtra.GetSize() > kMaxField ||
+      m_comment.GetSize() > kMaxField) {
     storage.ThrowError(CZipException::tooLongData);
   }
   unsigned char r[kCentralSize];
   Put32(r, kCentralSignature);
-  Put16(r + 4, m_uVersionMadeBy);
-  Put16(r + 6, m_uVersionNeeded);
-  Put16(r + 8, m_uFlag);
-  Put16(r + 10, m_uMethod);
-  Put16(r + 12, m_uModTime);
-  Put16(r + 14, m_uModDate);
-  Put32(r + 16, m_uCrc32);
-  Put32(r + 20, m_uComprSize);
-  Put32(r + 24, m_uUncomprSize);
-  Put16(r + 28, static_cast<uint16_t>(m_pszFileNameRaw.GetSize()));
-  Put16(r + 30, static_cast<uint16_t>(m_aCentralExtra.GetSize()));
-  Put16(r + 32, static_cast<uint16_t>(m_pszComment.GetSize()));
-  Put16(r + 34, m_uVolumeStart);
-  Put16(r + 36, m_uInternalAttr);
-  Put32(r + 38, m_uExternalAttr);
-  Put32(r + 42, m_uOffset);
+  Put16(r + kCentralVersionMadeBy, m_uVersionMadeBy);
+  Put16(r + kCentralVersionNeeded, m_uVersionNeeded);
+  Put16(r + kCentralFlag, m_uFlag);
+  Put16(r + kCentralMethod, m_uMethod);
+  Put16(r + kCentralTime, m_uModTime);
+  Put16(r + kCentralDate, m_uModDate);
+  Put32(r + kCentralCrc, m_uCrc32);
+  Put32(r + kCentralCompr, m_uComprSize);
+  Put32(r + kCentralUncompr, m_uUncomprSize);
+  Put16(r + kCentralNameSize, static_cast<uint16_t>(m_fileNameRaw.GetSize()));
+  Put16(r + kCentralExtraSize, static_cast<uint16_t>(m_aCentralExtra.GetSize()));
+  Put16(r + kCentralCommentSize, static_cast<uint16_t>(m_comment.GetSize()));
+  Put16(r + kCentralVolumeStart, m_uVolumeStart);
+  Put16(r + kCentralInternalAttr, m_uInternalAttr);
+  Put32(r + kCentralExternalAttr, m_uExternalAttr);
+  Put32(r + kCentralOffset, m_uOffset);
   storage.Write(r, kCentralSize);
-  WriteField(storage, m_pszFileNameRaw);
+  WriteField(storage, m_fileNameRaw);
   WriteField(storage, m_aCentralExtra);
-  WriteField(storage, m_pszComment);
-  return kCentralSize + m_pszFileNameRaw.GetSize() + m_aCentralExtra.GetSize() +
-         m_pszComment.GetSize();
+  WriteField(storage, m_comment);
+  return kCentralSize + m_fileNameRaw.GetSize() + m_aCentralExtra.GetSize() +
+         m_comment.GetSize();
 }
 
 void CZipFileHeader::WriteLocal(CZipStorage& storage) const {
-  if (m_pszFileNameRaw.GetSize() > kMaxField) storage.ThrowError(CZipException::tooLongData);
+  if (m_fileNameRaw.GetSize() > kMaxField) storage.ThrowError(CZipException::tooLongData);
   unsigned char r[kLocalSize];
   Put32(r, kLocalSignature);
-  Put16(r + 4, m_uVersionNeeded);
-  Put16(r + 6, m_uFlag);
-  Put16(r + 8, m_uMethod);
-  Put16(r + 10, m_uModTime);
-  Put16(r + 12, m_uModDate);
-  memset(r + 14, 0, 12);  // CRC and sizes, patched when the data is written
-  Put16(r + 26, static_cast<uint16_t>(m_pszFileNameRaw.GetSize()));
-  Put16(r + 28, 0);
+  Put16(r + kLocalVersionNeeded, m_uVersionNeeded);
+  Put16(r + kLocalFlag, m_uFlag);
+  Put16(r + kLocalMethod, m_uMethod);
+  Put16(r + kLocalTime, m_uModTime);
+  Put16(r + kLocalDate, m_uModDate);
+  // CRC and sizes, patched when the data is written.
+  memset(r + kLocalCrc, 0, kLocalNameSize - kLocalCrc);
+  Put16(r + kLocalNameSize, static_cast<uint16_t>(m_fileNameRaw.GetSize()));
+  Put16(r + kLocalExtraSize, 0);
   storage.Write(r, kLocalSize);
-  WriteField(storage, m_pszFileNameRaw);
+  WriteField(storage, m_fileNameRaw);
 }
 
 bool CZipFileHeader::CheckLocal(CZipStorage& storage, uint32_t ignored) {
@@ -169,21 +170,21 @@ bool CZipFileHeader::CheckLocal(CZipStorage& storage, uint32_t ignored) {
   storage.Seek(storage.m_uBytesBeforeZip + m_uOffset);
   storage.Read(r, kLocalSize);
   if (Get32(r) != kLocalSignature) return false;
-  uint16_t flag = Get16(r + 6);
+  uint16_t flag = Get16(r + kLocalFlag);
   if (!(ignored & checkFlags) && (flag & 0xF) != (m_uFlag & 0xF)) return false;
-  uint16_t nameSize = Get16(r + 26);
-  uint16_t extraSize = Get16(r + 28);
+  uint16_t nameSize = Get16(r + kLocalNameSize);
+  uint16_t extraSize = Get16(r + kLocalExtraSize);
   m_uLocalHeaderSize = kLocalSize + nameSize + extraSize;
   storage.Seek(storage.m_uBytesBeforeZip + m_uOffset + kLocalSize + nameSize);
   m_aLocalExtra.Allocate(extraSize);
   if (extraSize > 0) storage.Read(m_aLocalExtra.GetBuffer(), extraSize);
-  m_uLocalComprSize = Get32(r + 18);
-  m_uLocalUncomprSize = Get32(r + 22);
-  uint16_t method = Get16(r + 8);
+  m_uLocalComprSize = Get32(r + kLocalCompr);
+  m_uLocalUncomprSize = Get32(r + kLocalUncompr);
+  uint16_t method = Get16(r + kLocalMethod);
   if (method == kMethodAes && IsEncrypted()) storage.ThrowError(CZipException::noAES);
   if (!(ignored & checkMethod) && method != m_uMethod) return false;
   if (flag & kFlagDataDescriptor) return true;
-  if (!(ignored & checkLocalCRC) && Get32(r + 14) != m_uCrc32) return false;
+  if (!(ignored & checkLocalCRC) && Get32(r + kLocalCrc) != m_uCrc32) return false;
   if (!(ignored & checkSizes) &&
       ((m_uLocalComprSize != 0 && m_uLocalComprSize != m_uComprSize) ||
        m_uLocalUncomprSize != m_uUncomprSize)) {

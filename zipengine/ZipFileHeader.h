@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ZipAutoBuffer.h"
+#include "ZipFormat.h"
 
 class CZipStorage;
 
@@ -46,7 +47,7 @@ class CZipFileHeader {
   // Sets the stored name (new entries and templates).
   void SetFileName(const char* name);
   void SetFileName(const char* bytes, uint32_t size);
-  const CZipAutoBuffer& GetRawFileName() const { return m_pszFileNameRaw; }
+  const CZipAutoBuffer& GetRawFileName() const { return m_fileNameRaw; }
 
   bool IsDirectory() const;
   // Whether the attributes alone say directory (templates of new entries,
@@ -54,7 +55,7 @@ class CZipFileHeader {
   bool HasDirectoryAttributes() const;
   int GetSystemCompatibility() const { return m_uVersionMadeBy >> 8; }
   void SetSystemCompatibility(int system);
-  bool IsEncrypted() const { return (m_uFlag & 1) != 0; }
+  bool IsEncrypted() const { return (m_uFlag & ZipFormat::kFlagEncrypted) != 0; }
   // Whether a host system's attributes and names are understood at all.
   static bool IsSystemSupported(int system);
 
@@ -66,7 +67,7 @@ class CZipFileHeader {
   // by the caller, and returns the lengths of the variable parts.
   void ReadCentralFixed(const unsigned char* record, uint16_t& nameSize, uint16_t& extraSize,
                         uint16_t& commentSize);
-  // Writes the central record; returns its size. Throws 211 for a field
+  // Writes the central record; returns its size. Throws tooLongData for a field
   // longer than 65535 bytes.
   uint32_t WriteCentral(CZipStorage& storage) const;
   // Writes the local header of a new entry (sizes and CRC zero until the
@@ -74,19 +75,20 @@ class CZipFileHeader {
   void WriteLocal(CZipStorage& storage) const;
   // Reads the local header and compares it with this record, skipping the
   // checks in `ignoredChecks`; leaves the storage at the entry's data.
-  // False on any mismatch; throws 201 for a short read, 222 for AES.
+  // False on any mismatch; throws badZipFile for a short
+  // read, noAES for an AES-encrypted entry.
   bool CheckLocal(CZipStorage& storage, uint32_t ignoredChecks);
 
   CZipAutoBuffer m_aCentralExtra;
   CZipAutoBuffer m_aLocalExtra;
-  CZipAutoBuffer m_pszComment;
+  CZipAutoBuffer m_comment;
   uint8_t m_uEncryptionMethod;
   uint32_t m_uLocalComprSize;
   uint32_t m_uLocalUncomprSize;
   uint32_t m_uLocalHeaderSize;
 
  private:
-  CZipAutoBuffer m_pszFileNameRaw;
+  CZipAutoBuffer m_fileNameRaw;
   std::string m_fileName;
   bool m_bFileNameBuilt;
 };

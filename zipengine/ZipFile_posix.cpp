@@ -26,7 +26,7 @@ int OpenFlags(uint32_t openFlags) {
     default: flags = O_RDONLY; break;
   }
   if (openFlags & CZipFile::modeCreate) flags |= O_CREAT;
-  if (!(openFlags & CZipFile::modeNoTruncate) && flags != O_RDONLY) flags |= O_TRUNC;
+  if (CZipFile::Truncates(openFlags)) flags |= O_TRUNC;
   return flags | O_CLOEXEC;
 }
 

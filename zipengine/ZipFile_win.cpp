@@ -101,9 +101,7 @@ DWORD ShareMode(uint32_t openFlags) {
 }
 
 DWORD Disposition(uint32_t openFlags) {
-  uint32_t access = openFlags & 3;
-  bool readOnly = access == CZipFile::modeRead || access == 3;
-  bool truncate = !(openFlags & CZipFile::modeNoTruncate) && !readOnly;
+  bool truncate = CZipFile::Truncates(openFlags);
   if (openFlags & CZipFile::modeCreate) return truncate ? CREATE_ALWAYS : OPEN_ALWAYS;
   return truncate ? TRUNCATE_EXISTING : OPEN_EXISTING;
 }

@@ -1,6 +1,6 @@
 // A file in one block of the C heap: the target of extractions and the
 // source of added entries. Positions and sizes are 32-bit; the block grows
-// in steps of grow-by bytes. Failures to grow throw 505.
+// in steps of grow-by bytes. Failures to grow throw memError.
 #ifndef ZIPENGINE_ZIPMEMFILE_H
 #define ZIPENGINE_ZIPMEMFILE_H
 

@@ -4,15 +4,10 @@
 #include <strings.h>
 
 #include "ZipErrorTexts.h"
+#include "ZipFormat.h"
 #include "ZipPlatform.h"
 
 namespace {
-
-const uint8_t kUnix = 3;
-const uint32_t kRegularFileMode = 0100644;
-const uint32_t kDirectoryMode = 040755;
-const uint32_t kDosDirectory = 0x10;
-const uint32_t kDosArchive = 0x20;
 
 bool IsClassicLocale() {
   const char* name = setlocale(LC_COLLATE, nullptr);
@@ -23,7 +18,7 @@ bool IsClassicLocale() {
 
 namespace ZipPlatform {
 
-uint8_t GetSystemID() { return kUnix; }
+uint8_t GetSystemID() { return ZipFormat::kHostUnix; }
 
 bool GetSystemCaseSensitivity() { return true; }
 
@@ -46,11 +41,11 @@ void NameToPlatform(std::string& name) {
 }
 
 uint32_t GetDefaultAttributes(uint8_t system, bool directory) {
-  if (system == kUnix) {
-    uint32_t mode = directory ? kDirectoryMode : kRegularFileMode;
-    return (mode << 16) | (directory ? kDosDirectory : 0);
+  if (system == ZipFormat::kHostUnix) {
+    uint32_t mode = directory ? ZipFormat::kUnixDirectoryMode : ZipFormat::kUnixRegularFileMode;
+    return (mode << ZipFormat::kUnixModeShift) | (directory ? ZipFormat::kDosDirectory : 0);
   }
-  return directory ? kDosDirectory : kDosArchive;
+  return directory ? ZipFormat::kDosDirectory : ZipFormat::kDosArchive;
 }
 
 }  // namespace ZipPlatform

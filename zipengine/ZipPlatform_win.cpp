@@ -6,18 +6,10 @@
 #include <string.h>
 
 #include "ZipErrorTexts.h"
+#include "ZipFormat.h"
 #include "ZipPlatform.h"
 
 namespace {
-
-// New entries of an empty archive are marked as made on MS-DOS/FAT (0): the
-// value Windows archivers write, and the one every unzipper reads DOS
-// attribute bits for. An archive whose first entry came from elsewhere
-// keeps that entry's system.
-const uint8_t kDos = 0;
-const uint8_t kUnix = 3;
-const uint32_t kRegularFileMode = 0100644;
-const uint32_t kDirectoryMode = 040755;
 
 // The C runtime's case-insensitive collation; in the "C" locale it compares
 // like _stricmp.
@@ -27,7 +19,11 @@ int CompareIgnoringCase(const char* a, const char* b) { return _stricoll(a, b); 
 
 namespace ZipPlatform {
 
-uint8_t GetSystemID() { return kDos; }
+// New entries of an empty archive are marked as made on MS-DOS/FAT (0): the
+// value Windows archivers write, and the one every unzipper reads DOS
+// attribute bits for. An archive whose first entry came from elsewhere
+// keeps that entry's system.
+uint8_t GetSystemID() { return ZipFormat::kHostDos; }
 
 bool GetSystemCaseSensitivity() { return false; }
 
@@ -62,9 +58,9 @@ void NameToPlatform(std::string& name) {
 // the DOS attribute bits (archive for a file, directory for a folder).
 uint32_t GetDefaultAttributes(uint8_t system, bool directory) {
   const uint32_t dosDirectory = FILE_ATTRIBUTE_DIRECTORY;
-  if (system == kUnix) {
-    uint32_t mode = directory ? kDirectoryMode : kRegularFileMode;
-    return (mode << 16) | (directory ? dosDirectory : 0);
+  if (system == ZipFormat::kHostUnix) {
+    uint32_t mode = directory ? ZipFormat::kUnixDirectoryMode : ZipFormat::kUnixRegularFileMode;
+    return (mode << ZipFormat::kUnixModeShift) | (directory ? dosDirectory : 0);
   }
   return directory ? dosDirectory : FILE_ATTRIBUTE_ARCHIVE;
 }

@@ -8,7 +8,7 @@ CZipStorage::CZipStorage()
     : m_uBytesBeforeZip(0),
       m_pFile(&m_internalFile),
       m_uBytesInWriteBuffer(0),
-      m_iWriteBufferSize(kDefaultWriteBufferSize),
+      m_uWriteBufferSize(kDefaultWriteBufferSize),
       m_uCurrentVolume(0xFFFF),
       m_iState(0) {}
 
@@ -28,7 +28,7 @@ void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool re
   m_uBytesBeforeZip = 0;
   m_uBytesInWriteBuffer = 0;
   m_pFile = &file;
-  m_pWriteBuffer.Allocate(m_iWriteBufferSize);
+  m_writeBuffer.Allocate(m_uWriteBufferSize);
   m_szArchiveName = path;
   m_iState = stateOpened | stateExisting | (ownFile ? stateAutoClose : 0) |
              (readOnly ? stateReadOnly : 0);
@@ -58,7 +58,7 @@ std::string CZipStorage::Close(bool afterException) {
     CloseQuietly();
   } else {
     m_uBytesInWriteBuffer = 0;
-    m_pWriteBuffer.Release();
+    m_writeBuffer.Release();
     ReleaseFile();
   }
   return path;
@@ -66,7 +66,7 @@ std::string CZipStorage::Close(bool afterException) {
 
 void CZipStorage::CloseQuietly() {
   m_uBytesInWriteBuffer = 0;
-  m_pWriteBuffer.Release();
+  m_writeBuffer.Release();
   try {
     ReleaseFile();
   } catch (...) {
@@ -88,13 +88,13 @@ uint32_t CZipStorage::ReadAtMost(void* buffer, uint32_t count) {
 void CZipStorage::Write(const void* buffer, uint32_t count) {
   const char* in = static_cast<const char*>(buffer);
   while (count > 0) {
-    uint32_t room = m_pWriteBuffer.GetSize() - m_uBytesInWriteBuffer;
+    uint32_t room = m_writeBuffer.GetSize() - m_uBytesInWriteBuffer;
     if (room == 0) {
       Flush();
       continue;
     }
     uint32_t n = count < room ? count : room;
-    memcpy(m_pWriteBuffer.GetBuffer() + m_uBytesInWriteBuffer, in, n);
+    memcpy(m_writeBuffer.GetBuffer() + m_uBytesInWriteBuffer, in, n);
     m_uBytesInWriteBuffer += n;
     in += n;
     count -= n;
@@ -106,7 +106,7 @@ void CZipStorage::Flush() {
   uint32_t n = m_uBytesInWriteBuffer;
   // Dropped before writing: a failed write must not be repeated by Close.
   m_uBytesInWriteBuffer = 0;
-  m_pFile->Write(m_pWriteBuffer.GetBuffer(), n);
+  m_pFile->Write(m_writeBuffer.GetBuffer(), n);
 }
 
 void CZipStorage::Seek(uint64_t position) {

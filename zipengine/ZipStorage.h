@@ -36,7 +36,7 @@ class CZipStorage {
   // Makes an open archive refuse every change (used after a failed open).
   void SetReadOnly() { m_iState |= stateReadOnly; }
 
-  // Reads exactly `count` bytes; a short read throws 201.
+  // Reads exactly `count` bytes; a short read throws badZipFile.
   void Read(void* buffer, uint32_t count);
   // Reads up to `count` bytes; returns how many came.
   uint32_t ReadAtMost(void* buffer, uint32_t count);
@@ -73,9 +73,9 @@ class CZipStorage {
   CZipFile m_internalFile;
   CZipAbstractFile* m_pFile;
   std::string m_szArchiveName;
-  CZipAutoBuffer m_pWriteBuffer;
+  CZipAutoBuffer m_writeBuffer;
   uint32_t m_uBytesInWriteBuffer;
-  uint32_t m_iWriteBufferSize;
+  uint32_t m_uWriteBufferSize;
   uint16_t m_uCurrentVolume;
   int m_iState;
 };

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "../zipengine/test_util.h"
+#include "test_util.h"
 #include "SkinCfgProgram.h"
 
 namespace {

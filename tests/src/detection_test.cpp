@@ -2,7 +2,9 @@
 // skins written by the sample-skin generator.
 #include <gtest/gtest.h>
 
-#include "../zipengine/test_util.h"
+#include <map>
+
+#include "test_util.h"
 #include "SkinCfgProgram.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <random>
 #include <regex>
 
-#include "../zipengine/test_util.h"
+#include "test_util.h"
 #include "SkinCfgProgram.h"
 
 namespace {

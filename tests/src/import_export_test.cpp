@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <regex>
 
-#include "../zipengine/test_util.h"
+#include "test_util.h"
 #include "SkinCfgProgram.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <regex>
 #include <sstream>
 
-#include "../zipengine/test_util.h"
+#include "test_util.h"
 #include "SkinCfgProgram.h"
 
 namespace {

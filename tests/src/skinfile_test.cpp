@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "../zipengine/test_util.h"
+#include "test_util.h"
 #include "skinfile.h"
 
 namespace {

@@ -6,6 +6,8 @@
 namespace {
 
 using namespace ziptest;
+using E = CZipException;
+const int kBad = E::badZipFile, kCrc = E::badCrc;
 
 class ExtractTest : public ArchiveTest {
  protected:
@@ -23,14 +25,17 @@ TEST_F(ExtractTest, ReadsBackWholeAndInBufferSizedPieces) {
   CZipArchive zip;
   ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
   std::string buffer(65536, '\0');
-  EXPECT_TRUE(zip.TestFile(5) && !ExtractEntry(zip, 5, nullptr));  // a folder has nothing to extract
+  EXPECT_TRUE(zip.TestFile(5));
+  EXPECT_FALSE(ExtractEntry(zip, 5, nullptr));  // a folder has nothing to extract
   ASSERT_TRUE(zip.OpenFile(2));
   EXPECT_FALSE(zip.OpenFile(3));  // one entry at a time
   for (uint32_t piece : {65536u, 4464u, 0u}) EXPECT_EQ(zip.ReadFile(&buffer[0], 65536), piece);
   EXPECT_EQ(zip.CloseFile(), 1);
   CZipMemFile mem;
-  EXPECT_TRUE(zip.ExtractFile(1, mem, true, 3) && mem.GetLength() == 4);  // a tiny buffer reads it all
-  EXPECT_FALSE(zip.ExtractFile(1, mem, true, 0) || zip.TestFile(99));
+  EXPECT_TRUE(zip.ExtractFile(1, mem, true, 3));
+  EXPECT_EQ(mem.GetLength(), 4u);  // a tiny buffer reads it all
+  EXPECT_FALSE(zip.ExtractFile(1, mem, true, 0));
+  EXPECT_FALSE(zip.TestFile(99));
 }
 
 // Adds delta to a field of the local and/or central record (-1: neither);
@@ -38,22 +43,22 @@ TEST_F(ExtractTest, ReadsBackWholeAndInBufferSizedPieces) {
 TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
   const struct { const char* what; int entry, local, central; uint32_t delta; int testCode, extractCode; }
       cases[] = {
-      {"CRC of a deflated entry", 3, kLocalCrc, kCentralCrc, 1, 202, 202},
-      {"CRC of a stored entry", 2, kLocalCrc, kCentralCrc, 1, 202, 202},
-      {"deflated size claims more data", 3, kLocalUncompr, kCentralUncompr, 10, 201, -1},
-      {"stored size claims more data", 1, kLocalUncompr, kCentralUncompr, 1, 201, -1},
-      {"stored size claims less data", 1, kLocalUncompr, kCentralUncompr, ~0u, 201, -1},
-      {"deflated data past the claimed size", 3, kLocalUncompr, kCentralUncompr, ~9u, 201, 201},
-      {"compressed size past the end of the file", 4, kLocalCompr, kCentralCompr, 0x7000000, 201, 201},
+      {"CRC of a deflated entry", 3, kLocalCrc, kCentralCrc, 1, kCrc, kCrc},
+      {"CRC of a stored entry", 2, kLocalCrc, kCentralCrc, 1, kCrc, kCrc},
+      {"deflated size claims more data", 3, kLocalUncompr, kCentralUncompr, 10, kBad, -1},
+      {"stored size claims more data", 1, kLocalUncompr, kCentralUncompr, 1, kBad, -1},
+      {"stored size claims less data", 1, kLocalUncompr, kCentralUncompr, ~0u, kBad, -1},
+      {"deflated data past the claimed size", 3, kLocalUncompr, kCentralUncompr, ~9u, kBad, kBad},
+      {"compressed size past the end of the file", 4, kLocalCompr, kCentralCompr, 0x7000000, kBad, kBad},
       {"unsupported method", 3, kLocalMethod, kCentralMethod, 4, -1, -1},
-      {"local signature", 3, 0, -1, 1, 201, 201},
-      {"local method", 3, kLocalMethod, -1, ~7u, 201, 201},
-      {"local CRC only", 1, kLocalCrc, -1, 1, 201, 201},
-      {"local sizes only", 1, kLocalUncompr, -1, 1, 201, 201},
-      {"local flags", 1, 6, -1, 2, 201, 201},
-      {"local extra runs off the file", 4, 28, -1, 0xFFFF, 201, 201},
-      {"encrypted entry", 1, 6, 8, 1, 213, 213},
-      {"directory with data", 5, -1, kCentralCompr, 3, 214, -1},
+      {"local signature", 3, 0, -1, 1, kBad, kBad},
+      {"local method", 3, kLocalMethod, -1, ~7u, kBad, kBad},
+      {"local CRC only", 1, kLocalCrc, -1, 1, kBad, kBad},
+      {"local sizes only", 1, kLocalUncompr, -1, 1, kBad, kBad},
+      {"local flags", 1, kLocalFlag, -1, 2, kBad, kBad},
+      {"local extra runs off the file", 4, kLocalExtraSize, -1, 0xFFFF, kBad, kBad},
+      {"encrypted entry", 1, kLocalFlag, kCentralFlag, 1, E::badPassword, E::badPassword},
+      {"directory with data", 5, -1, kCentralCompr, 3, E::dirWithSize, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -71,13 +76,13 @@ TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
     EXPECT_TRUE(zip.TestFile(control));  // the failure left nothing open
     EXPECT_EQ(CodeOf([&] { EXPECT_FALSE(zip.ExtractFile(entry, mem, true, 65536)); }), c.extractCode);
     // A bad CRC is found only after every byte was written.
-    EXPECT_TRUE(c.extractCode != 202 || mem.GetLength() == entries_[entry].data.size());
+    EXPECT_TRUE(c.extractCode != kCrc || mem.GetLength() == entries_[entry].data.size());
     EXPECT_TRUE(ExtractEntry(zip, control, nullptr));
   }
 }
 
 TEST_F(ExtractTest, CorruptDeflateDataNeverPasses) {
-  size_t local = Find(bytes_, "PK\3\4", 3), start = local + 30 + entries_[3].name.size();
+  size_t local = Find(bytes_, "PK\3\4", 3), start = local + kLocalSize + entries_[3].name.size();
   uint32_t compressed = Get32(bytes_, local + kLocalCompr);
   int dataOrCrc = 0;
   for (uint32_t at = 0; at < compressed; at += compressed / 23 + 1) {
@@ -86,10 +91,11 @@ TEST_F(ExtractTest, CorruptDeflateDataNeverPasses) {
     WriteFileBytes(path_, damaged);
     CZipArchive zip;
     ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
-    // A stream that ends early is short data (201), not a pass.
+    // A stream that ends early is short data (badZipFile), not a pass.
     int code = CodeOf([&] { EXPECT_FALSE(zip.TestFile(3)); });
-    EXPECT_TRUE(code == 504 || code == 202 || code == 201 || code == 506) << code << " at byte " << at;
-    dataOrCrc += code == 504 || code == 202;
+    EXPECT_TRUE(code == E::dataError || code == kCrc || code == kBad || code == E::bufError)
+        << code << " at byte " << at;
+    dataOrCrc += code == E::dataError || code == kCrc;
     CodeOf([&] { EXPECT_FALSE(ExtractEntry(zip, 3, nullptr)); });
   }
   EXPECT_GT(dataOrCrc, 10);

@@ -2,7 +2,7 @@
 // through the same target bodies so that every fix stays fixed.
 #include <gtest/gtest.h>
 
-#include "../../fuzz/zip_fuzz_cases.h"
+#include "zip_fuzz_cases.h"
 #include "test_util.h"
 
 namespace {

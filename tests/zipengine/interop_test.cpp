@@ -123,7 +123,8 @@ struct UpdateSession {
   // The program's copy of one entry over another, read before Close.
   void Copy(const std::string& from, const std::string& to) {
     std::string bytes;
-    EXPECT_TRUE(ExtractEntry(zip, zip.FindFile(from.c_str()), &bytes) && bytes == model[from]) << from;
+    EXPECT_TRUE(ExtractEntry(zip, zip.FindFile(from.c_str()), &bytes)) << from;
+    EXPECT_EQ(bytes, model[from]) << from;
     Put(to, bytes);
   }
 

@@ -6,12 +6,14 @@
 namespace {
 
 using namespace ziptest;
+using E = CZipException;
+const int kBad = E::badZipFile;
 
 class OpenTest : public ArchiveTest {
  protected:
-  // Two deflated entries and a stored one whose name has a backslash.
+  // Two deflated entries and a stored one whose name has backslashes.
   std::string MakeArchive() {
-    Make({{"chat.xml", RandomBytes(350, 13, true), 8}, {"gui\\pointer_normal.png", "png", 0},
+    Make({{"chat.xml", RandomBytes(350, 13, true), 8}, {"skin\\gui\\pointer_normal.png", "png", 0},
           {"skinconfig/ver", "10", 8}});
     return ReadFileBytes(path_);
   }
@@ -46,7 +48,7 @@ TEST_F(OpenTest, FindsTheEndRecordOfEmptyStubbedAndCommentedArchives) {
   EXPECT_EQ(ReadFileBytes(path_).substr(0, 100), stub);
   CZipArchive zip;
   ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
-  EXPECT_EQ(zip.FindFile("gui/pointer_normal.png"), 1);  // stored with a backslash
+  EXPECT_EQ(zip.FindFile("skin/gui/pointer_normal.png"), 1);  // stored with backslashes
   EXPECT_EQ(zip.FindFile("Chat.xml"), kNotFound);
   EXPECT_EQ(zip.FindFile("chat"), kNotFound);
 }
@@ -57,18 +59,18 @@ TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
   size_t end = good.rfind("PK\5\6");
   auto with = [&](size_t at, uint32_t v, int n = 4) { std::string b = good; Put(b, at, v, n); return b; };
   const std::string dupOffset = with(Find(good, "PK\1\2", 2) + kCentralOffset, 0);
-  const struct { const char* what; std::string bytes; int code; } cases[] = {
-      {"one entry, directory size 0", EndRecord(1), 201},
-      {"two records at one local offset", dupOffset, 201},
-      {"central signature", with(Find(good, "PK\1\2", 2) + 3, 9, 1), 201},
-      {"directory past the end record", with(end + kEndOffset, Get32(good, end + kEndOffset) + 1), 201},
-      {"entries without directory size", with(end + kEndSize, 0), 201},
-      {"huge count in a tiny file", with(end + kEndEntriesHere, 0xFFFEFFFE), 201},
-      {"end record cut short", good.substr(0, end + 10), 201},
-      {"Zip64 locator", std::string("PK\6\7", 4) + std::string(16, '\0') + EndRecord(0xFFFF), 221},
-      {"saturated count, no locator", std::string(20, '\0') + EndRecord(0xFFFF), 201},
-      {"no end record", "just some text, not an archive", 220},
-      {"empty file", "", 220},
+  const struct { const char* what; std::string bytes; int code; bool named; } cases[] = {
+      {"one entry, directory size 0", EndRecord(1), kBad, true},
+      {"two records at one local offset", dupOffset, kBad, false},
+      {"central signature", with(Find(good, "PK\1\2", 2) + 3, 9, 1), kBad, true},
+      {"directory past the end record", with(end + kEndDirOffset, Get32(good, end + kEndDirOffset) + 1), kBad, true},
+      {"entries without directory size", with(end + kEndDirSize, 0), kBad, true},
+      {"huge count in a tiny file", with(end + kEndEntriesHere, 0xFFFEFFFE), kBad, true},
+      {"end record cut short", good.substr(0, end + 10), kBad, true},
+      {"Zip64 locator", std::string("PK\6\7", 4) + std::string(16, '\0') + EndRecord(0xFFFF), E::noZip64, true},
+      {"saturated count, no locator", std::string(20, '\0') + EndRecord(0xFFFF), kBad, true},
+      {"no end record", "just some text, not an archive", E::cdirNotFound, true},
+      {"empty file", "", E::cdirNotFound, true},
   };
   auto start = std::chrono::steady_clock::now();
   for (const auto& c : cases) {
@@ -81,14 +83,40 @@ TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
       ADD_FAILURE() << "opened";
     } catch (const CZipException& e) {
       EXPECT_EQ(e.m_iCause, c.code);
-      EXPECT_EQ(e.m_szFileName, c.bytes == dupOffset ? "" : path_);
+      EXPECT_EQ(e.m_szFileName, c.named ? path_ : "");
     }
-    EXPECT_FALSE(zip.RemoveFile(0) || zip.AddNewFile(mem, "x"));
+    EXPECT_FALSE(zip.RemoveFile(0));
+    EXPECT_FALSE(zip.AddNewFile(mem, "x"));
     zip.Close();
-    EXPECT_TRUE(zip.IsClosed() && ReadFileBytes(path_) == c.bytes);
+    EXPECT_TRUE(zip.IsClosed());
+    EXPECT_EQ(ReadFileBytes(path_), c.bytes);
   }
   // No loop over a count that the file cannot hold.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// Only writable access without modeNoTruncate empties a file; the create
+// flag adds nothing to a read.
+TEST(ZipFileOpen, EmptiesOnlyAFileOpenedToWriteWithoutNoTruncate) {
+  ScopedTempDir dir;
+  const std::string path = dir.Sub("kept.bin");
+  const struct { const char* what; uint32_t flags; size_t length; } cases[] = {
+      {"read", CZipFile::modeRead, 4},
+      {"read, create", CZipFile::modeRead | CZipFile::modeCreate, 4},
+      {"access 3, create", 3 | CZipFile::modeCreate, 4},
+      {"read-write, no truncate", CZipFile::modeReadWrite | CZipFile::modeNoTruncate, 4},
+      {"read-write, create, no truncate",
+       CZipFile::modeReadWrite | CZipFile::modeCreate | CZipFile::modeNoTruncate, 4},
+      {"write", CZipFile::modeWrite, 0},
+      {"read-write, create", CZipFile::modeReadWrite | CZipFile::modeCreate, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(path, "data");
+    CZipFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), c.flags, true));
+    EXPECT_EQ(file.GetLength(), c.length);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,9 @@
+# Sourced first by the build and test scripts: strict mode, the repository's
+# folder as the working folder ($root), the build job count ($jobs, one per
+# processor), and step headings.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+jobs=$(nproc)
+
+step() { echo; echo "=== $*"; }
