@@ -16,6 +16,13 @@ namespace {
 // The locked byte: beyond the end of any archive the engine can read.
 const DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
+// A working file untouched this long (100 ns ticks: one hour) is stale.
+const uint64_t kStaleAfterTicks = 36000000000ull;
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 HANDLE H(SkinPlatform::Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::string SystemText(DWORD code) {
@@ -46,8 +53,7 @@ FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   id.volume = info.dwVolumeSerialNumber;
   id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   id.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  uint64_t ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                   info.ftLastWriteTime.dwLowDateTime;
+  uint64_t ticks = Ticks(info.ftLastWriteTime);
   id.modified = static_cast<int64_t>(ticks / 10000000);
   id.modifiednsec = static_cast<int64_t>(ticks % 10000000) * 100;
   return id;
@@ -249,7 +255,15 @@ class WinSkinPlatform : public SkinPlatform {
   }
 
   void RemoveIfStale(const std::string& path) override {
-    // Fails with a sharing violation while a live run holds the file.
+    // A live run's file vanishes with its handle; one only stays behind when
+    // the system went down. Between clearing its delete disposition and the
+    // replace, a publishing run's file is closed and unguarded, so only a
+    // file untouched for a while counts as stale.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    if (Ticks(now) - Ticks(data.ftLastWriteTime) < kStaleAfterTicks) return;
     DeleteFileA(path.c_str());
   }
 

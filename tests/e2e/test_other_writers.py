@@ -135,6 +135,7 @@ class OtherWritersTest(harness.TestCase):
         self.make_skin()
         for name in (".vrd.zip.AbCd12", ".vrd.zip.zzzzzz", ".vrd.zip.LiVe99", ".vrd.zip.long777"):
             self.write_file(name, b"left behind")
+            os.utime(self.path(name), (time.time() - 7200,) * 2)  # untouched for two hours
         live = open(self.path(".vrd.zip.LiVe99"), "rb")
         self.addCleanup(live.close)
         if not POSIX_ONLY:
