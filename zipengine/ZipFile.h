@@ -44,7 +44,13 @@ class CZipFile : public CZipAbstractFile {
     m_szFileName = path != nullptr ? path : "";
     m_bOwned = false;
   }
-  void Close() override;
+  void Close() override {
+    const intptr_t handle = m_hFile;
+    const bool owned = m_bOwned;
+    const std::string path = m_szFileName;
+    Forget();
+    if (handle != -1 && owned) CloseSystemHandle(handle, &path);
+  }
   void Flush() override;
   uint64_t GetPosition() const override;
   uint64_t Seek(int64_t offset, int origin) override;
@@ -69,7 +75,18 @@ class CZipFile : public CZipAbstractFile {
  private:
   // Throws the current system error with this file's path.
   [[noreturn]] void ThrowError() const;
-  void CloseQuietly();
+  void CloseQuietly() {
+    if (m_hFile != -1 && m_bOwned) CloseSystemHandle(m_hFile, nullptr);
+    Forget();
+  }
+  // Closes a system handle; throws the system error with *path when that
+  // fails, or stays quiet when path is null.
+  static void CloseSystemHandle(intptr_t handle, const std::string* path);
+  // Drops the handle and the name without closing anything.
+  void Forget() {
+    m_hFile = -1;
+    m_szFileName.clear();
+  }
 
   intptr_t m_hFile;
   std::string m_szFileName;

@@ -59,24 +59,10 @@ bool CZipFile::Open(const char* path, uint32_t openFlags, bool throwOnError) {
   return true;
 }
 
-void CZipFile::CloseQuietly() {
-  if (m_hFile != -1 && m_bOwned) close(Fd(m_hFile));
-  m_hFile = -1;
-  m_szFileName.clear();
-}
-
-void CZipFile::Close() {
-  if (m_hFile == -1) return;
-  if (!m_bOwned) {
-    CloseQuietly();
-    return;
+void CZipFile::CloseSystemHandle(intptr_t handle, const std::string* path) {
+  if (close(Fd(handle)) != 0 && path != nullptr) {
+    CZipException::Throw(errno != 0 ? errno : EIO, path->c_str());
   }
-  int result = close(Fd(m_hFile));
-  int error = errno;
-  std::string path = m_szFileName;
-  m_hFile = -1;
-  m_szFileName.clear();
-  if (result != 0) CZipException::Throw(error != 0 ? error : EIO, path.c_str());
 }
 
 void CZipFile::Flush() {

@@ -128,24 +128,8 @@ bool CZipFile::Open(const char* path, uint32_t openFlags, bool throwOnError) {
   return true;
 }
 
-void CZipFile::CloseQuietly() {
-  if (m_hFile != -1 && m_bOwned) CloseHandle(Handle(m_hFile));
-  m_hFile = -1;
-  m_szFileName.clear();
-}
-
-void CZipFile::Close() {
-  if (m_hFile == -1) return;
-  if (!m_bOwned) {
-    CloseQuietly();
-    return;
-  }
-  bool closed = CloseHandle(Handle(m_hFile)) != 0;
-  DWORD error = GetLastError();
-  std::string path = m_szFileName;
-  m_hFile = -1;
-  m_szFileName.clear();
-  if (!closed) ThrowSystemError(error, path);
+void CZipFile::CloseSystemHandle(intptr_t handle, const std::string* path) {
+  if (!::CloseHandle(Handle(handle)) && path != nullptr) ThrowSystemError(GetLastError(), *path);
 }
 
 void CZipFile::Flush() {
