@@ -44,7 +44,6 @@ SysResult SkinFile::CheckUnchanged(std::string* error) {
   // (a program that rewrites it in place keeps the name but not the size
   // or time).
   SysResult result = platform_.IdentifyPath(path_, &now, error);
-  if (result == SysResult::kFailed || result == SysResult::kNotFound) return SysResult::kChanged;
   if (result != SysResult::kOk || now != identity_) return SysResult::kChanged;
   result = platform_.IdentifyHandle(archive_, &now, error);
   if (result != SysResult::kOk) return result;
