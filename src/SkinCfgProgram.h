@@ -163,7 +163,7 @@ class SkinCfgProgram {
   // The archive file, kept open from the start-up opening on, and the
   // engine's views of it and of a change's working file; declared before
   // the engine so they outlive it.
-  SkinFile skinfile;
+  ReplacedFile skinfile;
   CZipFile archivefile;
   CZipFile workfile;
   CZipArchive zip;

@@ -3,7 +3,7 @@
 // (exists, compare, copy). No engine exception leaves this unit: each is
 // reported under the operation's own message.
 //
-// The archive file is opened once and kept (SkinFile). A writable opening
+// The archive file is opened once and kept (ReplacedFile). A writable opening
 // never touches it: the engine writes the changed archive into a working
 // file that CloseZip puts in the archive's place, so a run that fails or is
 // interrupted leaves the archive exactly as it was, and a change never
@@ -119,7 +119,7 @@ void ForceClose(CZipArchive& zip) {
 // exist, be a regular file and be readable.
 bool OpenArchiveFile(SkinCfgProgram& p) {
   std::string error;
-  switch (p.skinfile.Open(p.zipfilename, &error)) {
+  switch (p.skinfile.Open(p.zipfilename, false, &error)) {
     case SysResult::kOk:
       return true;
     case SysResult::kNotRegular:
@@ -134,14 +134,23 @@ bool OpenArchiveFile(SkinCfgProgram& p) {
   }
 }
 
+// Another program holds the archive open in a way that blocks a replace.
+void PrintInUse(SkinCfgProgram& p) {
+  p.PrintMessage("The skin is in use by another program, for example the game: %s\n",
+                 p.zipfilename);
+}
+
 // Before a change: the archive path still names the file read at start-up,
 // unchanged, it can be written, and the working file is ready.
 bool BeginChange(SkinCfgProgram& p) {
   std::string error;
   SysResult result = p.skinfile.CheckUnchanged(&error);
-  if (result == SysResult::kOk && p.skinfile.CheckWritable(&error) != SysResult::kOk) {
+  const SysResult writable =
+      result == SysResult::kOk ? p.skinfile.CheckWritable(&error) : SysResult::kOk;
+  if (writable != SysResult::kOk) {
     p.PrintMessage("ERROR: File not writeable: %s\n", p.zipfilename);
     p.PrintMessage("Check file permissions of %s\n", p.zipfilename);
+    if (writable == SysResult::kInUse) PrintInUse(p);
     return false;
   }
   if (result == SysResult::kOk) result = p.skinfile.BeginChange(&error);
@@ -151,6 +160,10 @@ bool BeginChange(SkinCfgProgram& p) {
     case SysResult::kChanged:
       p.PrintError(kUnit, __LINE__,
                    "OpenZip(): Another program changed the archive after it was read: %s\n",
+                   p.zipfilename);
+      return false;
+    case SysResult::kLocked:
+      p.PrintError(kUnit, __LINE__, "OpenZip(): Another program is using the archive: %s\n",
                    p.zipfilename);
       return false;
     case SysResult::kForeign:
@@ -206,7 +219,7 @@ bool SkinCfgProgram::OpenZip(bool readonly) {
     began = true;
     discardchanges = false;
   }
-  archivefile.Attach(skinfile.ArchiveHandle(), zipfilename);
+  archivefile.Attach(skinfile.TargetHandle(), zipfilename);
   bool opened = false;
   bool tested = false;
   const bool result = Guarded(*this, "OpenZip", "archive", Effect::kNone, [&] {
@@ -266,9 +279,18 @@ bool SkinCfgProgram::CloseZip() {
                  "CloseZip(): Another program changed the archive after it was read: %s\n",
                  zipfilename);
       return false;
+    case SysResult::kLocked:
+      PrintError(kUnit, __LINE__, "CloseZip(): Another program is using the archive: %s\n",
+                 zipfilename);
+      return false;
     case SysResult::kForeign:
       PrintError(kUnit, __LINE__, "CloseZip(): The archive belongs to another user: %s\n",
                  zipfilename);
+      return false;
+    case SysResult::kInUse:
+      PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,
+                 error.c_str());
+      PrintInUse(*this);
       return false;
     default:
       PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "SkinCfgProgram.h"
 #include "plainfile.h"
 #include "scoped.h"
+#include "skinfile.h"
 #include "slotsizegroup.h"
 
 static const char kUnit[] = "import_export";
@@ -75,16 +77,19 @@ bool RefuseIrregular(SkinCfgProgram* program, plainfile::Kind kind) {
 
 bool SkinCfgProgram::ExportFileExists(bool* exists) {
   *exists = false;
-  // Any failure to open counts as absence; then the write reports the reason.
-  plainfile::Kind kind;
-  FILE* f = plainfile::OpenForReading(cfgfilename, &kind);
-  if (f == nullptr) return !RefuseIrregular(this, kind);
-  if (std::fclose(f) != 0) {
-    PrintError(kUnit, __LINE__, "ExportFileExists: Failed to close file: %s\n", cfgfilename);
-    return false;
+  std::string error;
+  ReplacedFile file(SystemSkinPlatform(), false);
+  switch (file.Open(cfgfilename, true, &error)) {
+    case SysResult::kOk:
+      *exists = file.Exists();
+      return true;
+    case SysResult::kNotRegular:
+      return !RefuseIrregular(this, plainfile::Kind::kOther);
+    default:
+      // Something is there that cannot be opened: the write says why.
+      *exists = true;
+      return true;
   }
-  *exists = true;
-  return true;
 }
 
 bool SkinCfgProgram::ExportFile() { return BuildSetupData() && WriteExportFile(); }
@@ -115,57 +120,41 @@ bool SkinCfgProgram::BuildSetupDataItem(const SetupItemInfo* item) {
   return true;
 }
 
-// The text goes to a new file beside the settings file (beside the file a
-// symbolic link leads to), which is flushed to disk and renamed over it: a
-// failure at any step leaves the old file as it was and no new file behind.
+// The text goes to a working file beside the settings file (where the
+// system finds it, through any links), which replaces it all at once: a
+// failure at any step leaves the old file as it was and no working file.
 bool SkinCfgProgram::WriteExportFile() {
   const size_t length = FindChar(cfgdata, sizeof cfgdata, '\0');
   if (length == kNotFound) {
     PrintError(kUnit, __LINE__, "WriteExportFile(): Invalid buffer content\n");
     return false;
   }
-  char target[plainfile::kPathSize];
-  char temp[plainfile::kPathSize];
-  // The new file goes again unless it took the old one's place.
-  bool pending = false;
-  struct RemovePending {
-    const char* path;
-    const bool& pending;
-    ~RemovePending() {
-      if (pending) std::remove(path);
+  ReplacedFile file(SystemSkinPlatform(), false);
+  std::string error;
+  SysResult result = file.Open(cfgfilename, true, &error);
+  if (result == SysResult::kNotRegular) return !RefuseIrregular(this, plainfile::Kind::kOther);
+  // A file we may not write stays as it is, although its folder would let
+  // us replace it.
+  if (result == SysResult::kOk) result = file.CheckWritable(&error);
+  if (result == SysResult::kOk) result = file.BeginChange(&error);
+  if (result == SysResult::kOk) {
+    // Binary: the file has bare line feeds on every platform.
+    result = file.Write(cfgdata, length, &error);
+    if (result != SysResult::kOk) {
+      PrintError(kUnit, __LINE__, "WriteExportFile(): fwrite() failed on file: %s\n", cfgfilename);
+      PrintMessage("Reason: %s\n", error.c_str());
+      return false;
     }
-  } cleanup{temp, pending};
-  ScopedFile file;  // declared after cleanup: closed before it is removed
-  if (plainfile::RealTarget(cfgfilename, target, sizeof target)) {
-    const plainfile::Status existing = plainfile::Inspect(target);
-    if (RefuseIrregular(this, existing.kind)) return false;
-    // A file we may not write stays as it is, although its folder would let
-    // us replace it.
-    if (existing.kind != plainfile::Kind::kRegular || existing.writable) {
-      file.reset(plainfile::CreateBeside(target, existing, temp, sizeof temp));
-    }
+    result = file.Commit(&error);
   }
-  if (file == nullptr) {
-    PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
-    return false;
+  if (result == SysResult::kOk) return true;
+  PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
+  if (result == SysResult::kForeign) {
+    PrintMessage("Reason: The file belongs to another user.\n");
+  } else if (result != SysResult::kChanged) {
+    PrintMessage("Reason: %s\n", error.c_str());
   }
-  pending = true;
-  // Binary mode: the file has bare line feeds on every platform.
-  if (std::fwrite(cfgdata, 1, length, file.get()) != length ||
-      !plainfile::FlushToDisk(file.get())) {
-    PrintError(kUnit, __LINE__, "WriteExportFile(): fwrite() failed on file: %s\n", cfgfilename);
-    return false;
-  }
-  if (std::fclose(file.release()) != 0) {
-    PrintError(kUnit, __LINE__, "WriteExportFile(): Failed to close file: %s\n", cfgfilename);
-    return false;
-  }
-  if (!plainfile::MoveOver(temp, target)) {
-    PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
-    return false;
-  }
-  pending = false;
-  return true;
+  return false;
 }
 
 bool SkinCfgProgram::ImportFile() { return ReadImportFile() && ParseImportFile(); }

@@ -1,120 +1,193 @@
-// The commit protocol of SkinFile, over the primitives of SkinPlatform.
+// The replace protocol of ReplacedFile, over the primitives of SkinPlatform.
 #include "skinfile.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
-const size_t kRandomPart = 6;  // characters a working file adds to its prefix
+// No file system this program writes to takes longer names, whatever
+// limit it reports (vfat and exfat report one in bytes of UTF-16).
+const size_t kNameLimit = 255;
 
 // Cuts a UTF-8 text to at most `limit` bytes without splitting a character.
 std::string CutUtf8(const std::string& text, size_t limit) {
   if (text.size() <= limit) return text;
   size_t end = limit;
+  // text[end] is the first byte left out: while it continues a character,
+  // that character would be split.
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
 }
 
 }  // namespace
 
-SkinFile::~SkinFile() {
+ReplacedFile::~ReplacedFile() {
   Discard();
-  if (IsOpen()) platform_.Close(archive_);
-  archive_ = SkinPlatform::kNoHandle;
+  if (Exists()) platform_.Close(target_);
+  target_ = SkinPlatform::kNoHandle;
 }
 
-SysResult SkinFile::Open(const std::string& path, std::string* error) {
+SysResult ReplacedFile::Open(const std::string& path, bool creatable, std::string* error) {
   if (IsOpen()) return SysResult::kOk;
-  SysResult result = platform_.OpenRegular(path, &archive_, &identity_, &realpath_, error);
-  if (result != SysResult::kOk) {
-    archive_ = SkinPlatform::kNoHandle;
+  SysResult result = platform_.OpenRegular(path, &target_, &identity_, &realpath_, error);
+  if (result == SysResult::kNotFound && creatable) {
+    realpath_ = path;
+    result = SysResult::kOk;
+  } else if (result != SysResult::kOk) {
+    target_ = SkinPlatform::kNoHandle;
     return result;
   }
+  opened_ = true;
   path_ = path;
   std::string name;
   platform_.SplitPath(realpath_, &folder_, &name);
-  // The working file's name stays within the file-name limit, however long
-  // the archive's name is: "." + name + ".", cut, then the random part.
-  size_t limit = platform_.MaxNameLength(folder_);
-  prefix_ = CutUtf8("." + name + ".", limit > kRandomPart ? limit - kRandomPart : 1);
+  // "." + name + mark + random part stays within the file-name limit,
+  // however long the name is.
+  const size_t limit = std::min(platform_.MaxNameLength(folder_), kNameLimit);
+  const size_t fixed = 1 + std::strlen(kWorkMark) + kRandomPart;
+  prefix_ = "." + CutUtf8(name, limit > fixed ? limit - fixed : 0) + kWorkMark;
   return SysResult::kOk;
 }
 
-SysResult SkinFile::CheckUnchanged(std::string* error) {
+SysResult ReplacedFile::CheckUnchanged(std::string* error) {
   FileIdentity now;
-  // What the path names now, and what became of the file read at start-up
-  // (a program that rewrites it in place keeps the name but not the size
-  // or time).
   SysResult result = platform_.IdentifyPath(path_, &now, error);
+  // A file still to be made: nobody may have made it meanwhile.
+  if (!Exists()) return result == SysResult::kNotFound ? SysResult::kOk : SysResult::kChanged;
+  // What the path names now, and what became of the file read at the start
+  // (a program that rewrites it in place keeps the name).
   if (result != SysResult::kOk || now != identity_) return SysResult::kChanged;
-  result = platform_.IdentifyHandle(archive_, &now, error);
+  result = platform_.IdentifyHandle(target_, &now, error);
   if (result != SysResult::kOk) return result;
   return now == identity_ ? SysResult::kOk : SysResult::kChanged;
 }
 
-SysResult SkinFile::CheckWritable(std::string* error) { return platform_.CheckWritable(path_, error); }
+SysResult ReplacedFile::CheckWritable(std::string* error) {
+  if (!Exists()) return SysResult::kOk;  // the folder decides when the file is made
+  return RetryWhileBusy([&] { return platform_.CheckWritable(realpath_, error); });
+}
 
-SysResult SkinFile::BeginChange(std::string* error) {
+SysResult ReplacedFile::BeginChange(std::string* error) {
   if (!IsOpen()) return SysResult::kChanged;
   if (Changing()) return SysResult::kOk;
-  SysResult result = CheckUnchanged(error);
+  const bool locking = locking_ && Exists();
+  SysResult result = locking ? WaitForLock(error) : SysResult::kOk;
   if (result != SysResult::kOk) return result;
-  RemoveStaleWorkFiles();
-  result = platform_.CreateWorkFile(folder_, prefix_, &work_, &workpath_, error);
-  if (result != SysResult::kOk) {
-    work_ = SkinPlatform::kNoHandle;
-    workpath_.clear();
-    return result;
+  result = CheckUnchanged(error);
+  if (result == SysResult::kOk) {
+    // Under the lock: no other run is publishing its working file now.
+    RemoveStaleWorkFiles();
+    // A new file gets what the folder gives any new file; a replacing one
+    // starts private and gets the target's metadata.
+    result = platform_.CreateWorkFile(folder_, prefix_, Exists() ? 0600 : 0666, &work_,
+                                      &workpath_, error);
+    if (result != SysResult::kOk) {
+      work_ = SkinPlatform::kNoHandle;
+      workpath_.clear();
+    }
   }
   // Finds out now, before any work, whether the owner can be kept.
-  result = platform_.CopyMetadata(archive_, work_, error);
-  if (result != SysResult::kOk) Discard();
+  if (result == SysResult::kOk && Exists()) {
+    result = platform_.CopyMetadata(target_, work_, error);
+    if (result != SysResult::kOk) Discard();
+  }
+  if (locking) platform_.Unlock(target_);
   return result;
 }
 
-std::string SkinFile::WorkName() const {
+SysResult ReplacedFile::Write(const void* data, size_t size, std::string* error) {
+  if (!Changing()) return SysResult::kFailed;
+  SysResult result = platform_.Write(work_, data, size, error);
+  return result == SysResult::kOk ? platform_.Sync(work_, error) : result;
+}
+
+std::string ReplacedFile::WorkName() const {
   if (!workpath_.empty()) return workpath_;
   return platform_.JoinPath(folder_, prefix_ + std::string(kRandomPart, 'X'));
 }
 
-SysResult SkinFile::WaitForLock(std::string* error) {
+SysResult ReplacedFile::WaitForLock(std::string* error) {
   for (int waited = 0;; waited += kLockPollMilliseconds) {
-    SysResult result = platform_.TryLock(archive_, error);
+    SysResult result = platform_.TryLock(target_, error);
     if (result != SysResult::kBusy) return result;
-    if (waited >= kLockWaitMilliseconds) return SysResult::kChanged;
+    if (waited >= kLockWaitMilliseconds) return SysResult::kLocked;
     platform_.SleepMilliseconds(kLockPollMilliseconds);
   }
 }
 
-SysResult SkinFile::Commit(std::string* error) {
+// Programs that hold a freshly written file for a moment (virus scanners,
+// indexers, cloud sync) let go soon: a step they block is tried again with
+// growing pauses, for a bounded time.
+template <typename Step>
+SysResult ReplacedFile::RetryWhileBusy(const Step& step) {
+  int pause = kShareFirstPauseMilliseconds;
+  for (int waited = 0;; waited += pause, pause = std::min(2 * pause, kShareMaxPauseMilliseconds)) {
+    SysResult result = step();
+    if (result != SysResult::kBusy) return result;
+    if (waited >= kShareWaitMilliseconds) return SysResult::kInUse;
+    platform_.SleepMilliseconds(pause);
+  }
+}
+
+SysResult ReplacedFile::Commit(std::string* error) {
   if (!Changing()) return SysResult::kFailed;
   SysResult result = platform_.Sync(work_, error);
-  if (result == SysResult::kOk) result = WaitForLock(error);
-  if (result != SysResult::kOk) {
-    Discard();
-    return result;
+  const bool locking = result == SysResult::kOk && locking_ && Exists();
+  if (locking) {
+    result = WaitForLock(error);
+    if (result != SysResult::kOk) {
+      Discard();
+      return result;
+    }
   }
   // Between this check and the replace, any other run that wants to commit
   // waits for the lock; it then finds that the path names a new file.
-  result = CheckUnchanged(error);
-  if (result == SysResult::kOk) result = platform_.CopyMetadata(archive_, work_, error);
-  if (result == SysResult::kOk) {
-    // Publish takes the working file over, whatever its outcome.
-    result = platform_.Publish(work_, workpath_, folder_, prefix_, realpath_, error);
-    work_ = SkinPlatform::kNoHandle;
-    workpath_.clear();
-  }
+  if (result == SysResult::kOk) result = CheckUnchanged(error);
+  if (result == SysResult::kOk && Exists()) result = platform_.CopyMetadata(target_, work_, error);
+  if (result == SysResult::kOk) result = Publish(error);
   Discard();
-  platform_.Unlock(archive_);
+  if (locking) platform_.Unlock(target_);
   return result;
 }
 
-void SkinFile::Discard() {
-  if (!Changing()) return;
+SysResult ReplacedFile::Publish(std::string* error) {
+  SysResult result = platform_.Release(&work_, folder_, prefix_, &workpath_, error);
+  if (result != SysResult::kOk) return result;
+  const std::string& work = workpath_;
+  if (Exists()) {
+    result = RetryWhileBusy([&] { return platform_.Replace(work, realpath_, error); });
+  } else {
+    result = RetryWhileBusy([&] { return platform_.MoveInto(work, realpath_, error); });
+  }
+  if (result == SysResult::kHalfReplaced) {
+    // The original is gone already: the working file is the only copy and
+    // must take the target's name, or stay where it is.
+    result = RetryWhileBusy([&] { return platform_.MoveInto(work, realpath_, error); });
+    if (result != SysResult::kOk) {
+      *error += "\nThe new file is kept as: " + workpath_;
+      platform_.CloseWorkFile(work_, "");
+      work_ = SkinPlatform::kNoHandle;
+      workpath_.clear();
+      return SysResult::kHalfReplaced;
+    }
+  }
+  if (result != SysResult::kOk) return result;  // the working file goes with Discard
+  platform_.SyncFolder(folder_);
+  platform_.CloseWorkFile(work_, "");
+  work_ = SkinPlatform::kNoHandle;
+  workpath_.clear();
+  return SysResult::kOk;
+}
+
+void ReplacedFile::Discard() {
+  if (work_ == SkinPlatform::kNoHandle && workpath_.empty()) return;
   platform_.CloseWorkFile(work_, workpath_);
   work_ = SkinPlatform::kNoHandle;
   workpath_.clear();
 }
 
-void SkinFile::RemoveStaleWorkFiles() {
+void ReplacedFile::RemoveStaleWorkFiles() {
   for (const std::string& path : platform_.ListWorkFiles(folder_, prefix_)) {
     platform_.RemoveIfStale(path);
   }

@@ -1,7 +1,7 @@
-// The operating-system calls that the skin file's commit protocol is built
+// The operating-system calls that the one way of replacing a file is built
 // on. The protocol itself (skinfile.cpp) is portable; each platform file
-// (skinplatform_posix.cpp, skinplatform_win.cpp) supplies these few
-// primitives, and tests hand in a platform that fails any one of them.
+// (skinplatform_posix.cpp, skinplatform_win.cpp) supplies these primitives,
+// and tests hand in a platform that fails any one of them.
 #ifndef VRDSKINCFG_SKINPLATFORM_H
 #define VRDSKINCFG_SKINPLATFORM_H
 
@@ -10,31 +10,37 @@
 #include <vector>
 
 // What makes a file this file and not another, or this file changed: POSIX
-// device, inode, size and modification time in nanoseconds; Windows volume
-// serial, file index, size and last-write time.
+// device, inode, size, modification and status-change time in nanoseconds;
+// Windows volume serial, file index, size, last-write and change time.
 struct FileIdentity {
   uint64_t volume = 0;
   uint64_t index = 0;
   uint64_t size = 0;
   int64_t modified = 0;  // seconds
   int64_t modifiednsec = 0;
+  int64_t changed = 0;  // seconds; any change of data or metadata moves it
+  int64_t changednsec = 0;
 
   bool operator==(const FileIdentity& o) const {
     return volume == o.volume && index == o.index && size == o.size && modified == o.modified &&
-           modifiednsec == o.modifiednsec;
+           modifiednsec == o.modifiednsec && changed == o.changed && changednsec == o.changednsec;
   }
   bool operator!=(const FileIdentity& o) const { return !(*this == o); }
 };
 
-// The result of a primitive. kFailed carries the system's error text.
+// The result of a primitive or of a step of the protocol. kFailed carries
+// the system's error text.
 enum class SysResult {
   kOk,
   kFailed,
-  kNotFound,    // the path names nothing (or nothing we may read)
+  kNotFound,    // the path names nothing
   kNotRegular,  // a folder, FIFO, device or socket
-  kBusy,        // a lock held by another process
+  kBusy,        // a lock or an open handle of another process is in the way
   kForeign,     // owner or group cannot be kept by this user
-  kChanged,     // the archive is no longer the file read at start-up
+  kChanged,     // the file is no longer the one read at the start
+  kLocked,      // another process kept its lock longer than a run waits
+  kInUse,       // another program's open handle keeps blocking a replace
+  kHalfReplaced,  // the original is gone; the working file kept its name
 };
 
 class SkinPlatform {
@@ -45,12 +51,15 @@ class SkinPlatform {
 
   virtual ~SkinPlatform() = default;
 
-  // Opens an existing regular file for reading, following symbolic links,
-  // without ever blocking (a FIFO is refused, not waited on). Also gives the
-  // file's identity and the path of the real file behind any links.
+  // Opens an existing regular file for reading through the system, which
+  // follows symbolic links by its own rules, without ever blocking (a FIFO
+  // is refused, not waited on). Also gives the file's identity and its real
+  // path, as the system names the open file. kNotFound only when the path
+  // names nothing.
   virtual SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                                 std::string* realpath, std::string* error) = 0;
-  // True when the path can be opened for writing (no truncation, no wait).
+  // kOk when this user may replace the file; kBusy when another program's
+  // open handle is in the way (Windows sharing modes).
   virtual SysResult CheckWritable(const std::string& path, std::string* error) = 0;
   // The identity of what the path names now (following links), and of an
   // open file.
@@ -64,40 +73,56 @@ class SkinPlatform {
   virtual void Unlock(Handle handle) = 0;
 
   // Creates an empty, readable and writable working file in `folder`,
-  // locked against other processes. Unnamed where the system allows it
-  // (`*path` is then empty); otherwise named `prefix` plus six random
-  // characters and removed on interrupting signals until it is published.
-  // The file never outlives the process unless published.
+  // locked against other processes, with permissions `mode` as the folder
+  // gives them to a new file. Unnamed where the system allows it (`*path`
+  // is then empty); otherwise named `prefix` plus six random letters and
+  // digits, and removed on interrupting signals until it is published.
   virtual SysResult CreateWorkFile(const std::string& folder, const std::string& prefix,
-                                   Handle* handle, std::string* path, std::string* error) = 0;
-  // Gives `to` the owner, group, permission bits and extended attributes
-  // (with access control lists) of `from`; kForeign when this user may not
-  // keep the owner or group. A no-op where Publish keeps them itself.
+                                   unsigned mode, Handle* handle, std::string* path,
+                                   std::string* error) = 0;
+  // Gives `to` exactly the owner, group, permission bits and extended
+  // attributes (with access control lists) of `from`, removing those `to`
+  // got from its folder; kForeign when this user may not keep the owner or
+  // group. A no-op where Replace keeps them itself.
   virtual SysResult CopyMetadata(Handle from, Handle to, std::string* error) = 0;
+  // Writes all `size` bytes at the file's position.
+  virtual SysResult Write(Handle handle, const void* data, size_t size, std::string* error) = 0;
   // Forces the file's data to the device.
   virtual SysResult Sync(Handle handle, std::string* error) = 0;
-  // Makes the working file the file at `target` in one atomic step, then
-  // makes that step durable. On failure `target` is unchanged and the
-  // working file is gone. Either way the handle is closed afterwards.
-  virtual SysResult Publish(Handle work, const std::string& workpath, const std::string& folder,
-                            const std::string& prefix, const std::string& target,
+  // Makes the working file a named file that outlives its handle (an
+  // unnamed one is linked to `prefix` plus six characters in `folder`).
+  // May close the handle (*work is then kNoHandle).
+  virtual SysResult Release(Handle* work, const std::string& folder, const std::string& prefix,
+                            std::string* workpath, std::string* error) = 0;
+  // Puts the working file at `workpath` in the place of the existing file
+  // `target` in one atomic step. kBusy when another program's open handle
+  // is in the way for now; kHalfReplaced when the target is gone and the
+  // working file still has its own name; otherwise on failure `target` is
+  // unchanged.
+  virtual SysResult Replace(const std::string& workpath, const std::string& target,
                             std::string* error) = 0;
-  // Closes the handle; a named working file that was not published is
-  // removed with it.
+  // Gives the working file the name `target`, replacing whatever is there.
+  virtual SysResult MoveInto(const std::string& workpath, const std::string& target,
+                             std::string* error) = 0;
+  // Makes the folder's names durable; errors are not reported (after a
+  // crash the folder shows the old file or the new one, both whole).
+  virtual void SyncFolder(const std::string& folder) = 0;
+  // Closes the handle (unless kNoHandle) and removes a named working file
+  // that was not published (unless `workpath` is empty).
   virtual void CloseWorkFile(Handle work, const std::string& workpath) = 0;
   virtual void Close(Handle handle) = 0;
 
-  // Names in `folder` that start with `prefix`, followed by six characters.
+  // Names in `folder` made of `prefix` and six letters or digits.
   virtual std::vector<std::string> ListWorkFiles(const std::string& folder,
                                                  const std::string& prefix) = 0;
-  // Removes the working file at `path` unless a live run holds its lock.
+  // Removes the working file at `path` unless a live run holds it.
   virtual void RemoveIfStale(const std::string& path) = 0;
 
   // Splits a path into its folder and the name in it, and joins them again.
   virtual void SplitPath(const std::string& path, std::string* folder, std::string* name) = 0;
   virtual std::string JoinPath(const std::string& folder, const std::string& name) = 0;
   virtual void SleepMilliseconds(int milliseconds) = 0;
-  // The longest file name the folder's file system takes, in bytes.
+  // The longest file name the folder's file system reports, in bytes.
   virtual size_t MaxNameLength(const std::string& folder) = 0;
 };
 

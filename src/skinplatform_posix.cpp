@@ -24,12 +24,14 @@
 
 namespace {
 
-// --- removal of a named working file on interrupting signals ---
+// --- removal of named working files on interrupting signals ---
 
-// A signal handler may only touch plain static data, so the armed path lives
-// here. One named working file at a time is armed.
-char g_armedpath[PATH_MAX + 1];
-volatile sig_atomic_t g_armed = 0;
+// A signal handler may only touch plain static data, so the armed paths live
+// here: one slot for each named working file in use at the same time (the
+// skin's and the settings file's).
+const int kSlots = 4;
+char g_armedpath[kSlots][PATH_MAX + 1];
+volatile sig_atomic_t g_armed[kSlots];
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
 const int kSignalCount = sizeof kSignals / sizeof kSignals[0];
@@ -37,19 +39,23 @@ struct sigaction g_oldactions[kSignalCount];
 bool g_installed[kSignalCount];
 bool g_atexitregistered = false;
 
+void RemoveArmed() {
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (g_armed[slot]) unlink(g_armedpath[slot]);
+  }
+}
+
 extern "C" void RemoveOnSignal(int sig) {
-  if (g_armed) unlink(g_armedpath);
+  RemoveArmed();
   // Die the way the signal would have killed us, so the parent sees it.
   signal(sig, SIG_DFL);
   raise(sig);
 }
 
-extern "C" void RemoveAtExit() {
-  if (g_armed) unlink(g_armedpath);
-}
+extern "C" void RemoveAtExit() { RemoveArmed(); }
 
-// Keeps the handled signals pending while the armed path or the file it
-// names changes, so the handler never sees half of an update.
+// Keeps the handled signals pending while the armed paths or the files they
+// name change, so the handler never sees half of an update.
 class SignalBlock {
  public:
   SignalBlock() {
@@ -66,10 +72,7 @@ class SignalBlock {
   sigset_t old_;
 };
 
-// Call with the signals blocked.
-void Arm(const std::string& path) {
-  std::snprintf(g_armedpath, sizeof g_armedpath, "%s", path.c_str());
-  g_armed = 1;
+void InstallHandlers() {
   for (int i = 0; i < kSignalCount; ++i) {
     if (g_installed[i]) continue;
     struct sigaction current;
@@ -86,9 +89,26 @@ void Arm(const std::string& path) {
   if (!g_atexitregistered) g_atexitregistered = atexit(RemoveAtExit) == 0;
 }
 
+// Call with the signals blocked. False when every slot is taken.
+bool Arm(const std::string& path) {
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (g_armed[slot]) continue;
+    std::snprintf(g_armedpath[slot], sizeof g_armedpath[slot], "%s", path.c_str());
+    g_armed[slot] = 1;
+    InstallHandlers();
+    return true;
+  }
+  return false;
+}
+
 // Call with the signals blocked.
-void Disarm() {
-  g_armed = 0;
+void Disarm(const std::string& path) {
+  bool armed = false;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (g_armed[slot] && path == g_armedpath[slot]) g_armed[slot] = 0;
+    armed = armed || g_armed[slot];
+  }
+  if (armed) return;
   for (int i = 0; i < kSignalCount; ++i) {
     if (g_installed[i]) sigaction(kSignals[i], &g_oldactions[i], nullptr);
     g_installed[i] = false;
@@ -110,18 +130,24 @@ FileIdentity IdentityOf(const struct stat& st) {
 #ifdef __APPLE__
   id.modified = st.st_mtimespec.tv_sec;
   id.modifiednsec = st.st_mtimespec.tv_nsec;
+  id.changed = st.st_ctimespec.tv_sec;
+  id.changednsec = st.st_ctimespec.tv_nsec;
 #else
   id.modified = st.st_mtim.tv_sec;
   id.modifiednsec = st.st_mtim.tv_nsec;
+  id.changed = st.st_ctim.tv_sec;
+  id.changednsec = st.st_ctim.tv_nsec;
 #endif
   return id;
 }
 
+const char kRandomChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+const size_t kRandomLength = 6;
+
 std::string RandomPart() {
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   static std::mt19937 generator(std::random_device{}() ^ static_cast<unsigned>(getpid()));
-  std::string part(6, 'X');
-  for (char& c : part) c = kChars[generator() % (sizeof kChars - 1)];
+  std::string part(kRandomLength, 'X');
+  for (char& c : part) c = kRandomChars[generator() % (sizeof kRandomChars - 1)];
   return part;
 }
 
@@ -136,21 +162,52 @@ bool SameFile(int fd, const std::string& path) {
          byfd.st_dev == bypath.st_dev && byfd.st_ino == bypath.st_ino;
 }
 
+// Where the system found the open file: no link is resolved by hand, so the
+// system's own rules for following links (fs.protected_symlinks) held.
+bool PathOf(int fd, const std::string& given, std::string* path) {
+#if defined(F_GETPATH)
+  char buffer[PATH_MAX];
+  if (fcntl(fd, F_GETPATH, buffer) == 0) {
+    *path = buffer;
+    return true;
+  }
+#elif VRD_LINUX_CALLS
+  char procpath[64];
+  char buffer[PATH_MAX];
+  std::snprintf(procpath, sizeof procpath, "/proc/self/fd/%d", fd);
+  ssize_t length = readlink(procpath, buffer, sizeof buffer);
+  if (length > 0 && static_cast<size_t>(length) < sizeof buffer && buffer[0] == '/') {
+    *path = std::string(buffer, static_cast<size_t>(length));
+    if (SameFile(fd, *path)) return true;
+  }
+#endif
+  char resolved[PATH_MAX];
+  if (::realpath(given.c_str(), resolved) == nullptr || !SameFile(fd, resolved)) return false;
+  *path = resolved;
+  return true;
+}
+
 // Creates and locks a new named working file; the caller has the signals
 // blocked so the file is armed from its first moment.
-int CreateNamedFile(const std::string& folder, const std::string& prefix, std::string* path) {
+int CreateNamedFile(const std::string& folder, const std::string& prefix, mode_t mode,
+                    std::string* path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *path = Join(folder, prefix + RandomPart());
-    int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return -1;
     }
-    Arm(*path);
+    if (!Arm(*path)) {
+      unlink(path->c_str());
+      close(fd);
+      errno = EMFILE;
+      return -1;
+    }
     // A cleaning run could have taken the file for stale before the lock:
     // then it is gone, and we try another name.
     if (flock(fd, LOCK_EX | LOCK_NB) == 0 && SameFile(fd, *path)) return fd;
-    Disarm();
+    Disarm(*path);
     close(fd);
   }
   errno = EEXIST;
@@ -184,22 +241,57 @@ bool LinkUnnamed(int fd, const std::string& folder, const std::string& prefix,
 
 bool IsUnsupported(int code) { return code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS; }
 
-// Copies every extended attribute (POSIX access control lists included).
+// Security labels belong to the system, which gives a new file its own.
+bool IsSecurityLabel(const char* name) { return std::strncmp(name, "security.", 9) == 0; }
+
+// The names of a file's extended attributes, NUL-separated; false with
+// errno set when they cannot be listed.
+bool ListAttributes(int fd, std::string* names) {
+  names->clear();
+  for (int attempt = 0; attempt < 4; ++attempt) {
+#ifdef __APPLE__
+    ssize_t size = flistxattr(fd, nullptr, 0, 0);
+#else
+    ssize_t size = flistxattr(fd, nullptr, 0);
+#endif
+    if (size <= 0) return size == 0;
+    names->resize(static_cast<size_t>(size));
+#ifdef __APPLE__
+    size = flistxattr(fd, &(*names)[0], names->size(), 0);
+#else
+    size = flistxattr(fd, &(*names)[0], names->size());
+#endif
+    if (size >= 0) {
+      names->resize(static_cast<size_t>(size));
+      return true;
+    }
+    if (errno != ERANGE) return false;  // else the list grew meanwhile
+  }
+  return false;
+}
+
+bool HasName(const std::string& names, const char* name) {
+  for (size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+    if (std::strcmp(names.c_str() + at, name) == 0) return true;
+  }
+  return false;
+}
+
+// Makes `to`'s extended attributes (POSIX access control lists included)
+// those of `from`: what the folder's default ACL gave `to` goes.
 SysResult CopyAttributes(int from, int to, std::string* error) {
+  std::string names, extra;
+  if (!ListAttributes(from, &names)) return IsUnsupported(errno) ? SysResult::kOk : Failed(error);
+  if (!ListAttributes(to, &extra)) return IsUnsupported(errno) ? SysResult::kOk : Failed(error);
+  for (size_t at = 0; at < extra.size(); at += std::strlen(extra.c_str() + at) + 1) {
+    const char* name = extra.c_str() + at;
+    if (*name == '\0' || IsSecurityLabel(name) || HasName(names, name)) continue;
 #ifdef __APPLE__
-  ssize_t size = flistxattr(from, nullptr, 0, 0);
+    if (fremovexattr(to, name, 0) != 0) return Failed(error);
 #else
-  ssize_t size = flistxattr(from, nullptr, 0);
+    if (fremovexattr(to, name) != 0) return Failed(error);
 #endif
-  if (size < 0) return IsUnsupported(errno) ? SysResult::kOk : Failed(error);
-  std::string names(static_cast<size_t>(size), '\0');
-#ifdef __APPLE__
-  size = flistxattr(from, &names[0], names.size(), 0);
-#else
-  size = flistxattr(from, &names[0], names.size());
-#endif
-  if (size < 0) return Failed(error);
-  names.resize(static_cast<size_t>(size));
+  }
   for (size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     if (*name == '\0') continue;
@@ -218,25 +310,21 @@ SysResult CopyAttributes(int from, int to, std::string* error) {
     int set = length < 0 ? -1 : fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0);
 #endif
     if (set != 0) {
-      // Security labels belong to the system, which gives the new file its
-      // own; everything else must come along.
-      if (std::strncmp(name, "security.", 9) == 0 && (errno == EPERM || IsUnsupported(errno))) {
-        continue;
-      }
+      if (IsSecurityLabel(name) && (errno == EPERM || IsUnsupported(errno))) continue;
       return Failed(error);
     }
   }
   return SysResult::kOk;
 }
 
-void SyncFolder(const std::string& folder) {
-  // A failure here is not reported: after a crash the folder then shows the
-  // old archive or the new one, both whole.
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
+// rename() with the signals held back, so the handler never removes the
+// file under its new name.
+SysResult RenameArmed(const std::string& workpath, const std::string& target,
+                      std::string* error) {
+  SignalBlock block;
+  if (rename(workpath.c_str(), target.c_str()) != 0) return Failed(error);
+  Disarm(workpath);
+  return SysResult::kOk;
 }
 
 class PosixSkinPlatform : public SkinPlatform {
@@ -245,31 +333,27 @@ class PosixSkinPlatform : public SkinPlatform {
 
   SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                         std::string* realpath, std::string* error) override {
-    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
       *error = std::strerror(errno);
-      return SysResult::kNotFound;
+      return errno == ENOENT ? SysResult::kNotFound : SysResult::kFailed;
     }
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return Failed(error);
     if (!S_ISREG(st.st_mode)) return SysResult::kNotRegular;
-    char resolved[PATH_MAX];
     int flags = fcntl(fd.get(), F_GETFL);
     if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-        ::realpath(path.c_str(), resolved) == nullptr) {
+        !PathOf(fd.get(), path, realpath)) {
       return Failed(error);
     }
     *handle = fd.release();
     *identity = IdentityOf(st);
-    *realpath = resolved;
     return SysResult::kOk;
   }
 
   SysResult CheckWritable(const std::string& path, std::string* error) override {
-    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Failed(error);
-    close(fd);
-    return SysResult::kOk;
+    ScopedFd fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return fd.get() < 0 ? Failed(error) : SysResult::kOk;
   }
 
   SysResult IdentifyPath(const std::string& path, FileIdentity* identity,
@@ -301,18 +385,14 @@ class PosixSkinPlatform : public SkinPlatform {
 
   void Unlock(Handle handle) override { flock(static_cast<int>(handle), LOCK_UN); }
 
-  SysResult CreateWorkFile(const std::string& folder, const std::string& prefix, Handle* handle,
-                           std::string* path, std::string* error) override {
+  SysResult CreateWorkFile(const std::string& folder, const std::string& prefix, unsigned mode,
+                           Handle* handle, std::string* path, std::string* error) override {
     path->clear();
 #if VRD_LINUX_CALLS
-    int fd = unnamedfiles_ ? open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
-    if (fd >= 0) {
-      if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int code = errno;
-        close(fd);
-        return Failed(error, code);
-      }
-      *handle = fd;
+    ScopedFd fd(unnamedfiles_ ? open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode) : -1);
+    if (fd.get() >= 0) {
+      if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return Failed(error);
+      *handle = fd.release();
       return SysResult::kOk;
     }
     // File systems without unnamed files say so in one of these ways.
@@ -321,7 +401,7 @@ class PosixSkinPlatform : public SkinPlatform {
     }
 #endif
     SignalBlock block;
-    int named = CreateNamedFile(folder, prefix, path);
+    int named = CreateNamedFile(folder, prefix, static_cast<mode_t>(mode), path);
     if (named < 0) return Failed(error);
     *handle = named;
     return SysResult::kOk;
@@ -337,8 +417,24 @@ class PosixSkinPlatform : public SkinPlatform {
         return Failed(error);
       }
     }
-    if (fchmod(out, source.st_mode & 07777) != 0) return Failed(error);
-    return CopyAttributes(in, out, error);
+    // The attributes first: removing an inherited ACL leaves its mask in
+    // the permission bits, which fchmod then sets right (the source's group
+    // bits are its own ACL's mask).
+    SysResult result = CopyAttributes(in, out, error);
+    if (result != SysResult::kOk) return result;
+    return fchmod(out, source.st_mode & 07777) == 0 ? SysResult::kOk : Failed(error);
+  }
+
+  SysResult Write(Handle handle, const void* data, size_t size, std::string* error) override {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+      ssize_t written = write(static_cast<int>(handle), at, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return Failed(error, written < 0 ? errno : EIO);
+      at += written;
+      size -= static_cast<size_t>(written);
+    }
+    return SysResult::kOk;
   }
 
   SysResult Sync(Handle handle, std::string* error) override {
@@ -346,42 +442,42 @@ class PosixSkinPlatform : public SkinPlatform {
     return SysResult::kOk;
   }
 
-  SysResult Publish(Handle work, const std::string& workpath, const std::string& folder,
-                    const std::string& prefix, const std::string& target,
-                    std::string* error) override {
-    int fd = static_cast<int>(work);
-    int code = 0;
-    {
-      // No signal may strike between giving the file a name and the rename.
-      SignalBlock block;
-      std::string named = workpath;
-      if (named.empty()) {
-        if (!LinkUnnamed(fd, folder, prefix, &named)) {
-          code = errno;
-          close(fd);
-          return Failed(error, code);
-        }
-        Arm(named);
-      }
-      if (rename(named.c_str(), target.c_str()) != 0) {
-        code = errno;
-        unlink(named.c_str());
-      }
-      Disarm();
+  SysResult Release(Handle* work, const std::string& folder, const std::string& prefix,
+                    std::string* workpath, std::string* error) override {
+    if (!workpath->empty()) return SysResult::kOk;
+    SignalBlock block;
+    std::string named;
+    if (!LinkUnnamed(static_cast<int>(*work), folder, prefix, &named)) return Failed(error);
+    if (!Arm(named)) {
+      unlink(named.c_str());
+      return Failed(error, EMFILE);
     }
-    close(fd);
-    if (code != 0) return Failed(error, code);
-    SyncFolder(folder);
+    *workpath = named;
     return SysResult::kOk;
+  }
+
+  SysResult Replace(const std::string& workpath, const std::string& target,
+                    std::string* error) override {
+    return RenameArmed(workpath, target, error);
+  }
+
+  SysResult MoveInto(const std::string& workpath, const std::string& target,
+                     std::string* error) override {
+    return RenameArmed(workpath, target, error);
+  }
+
+  void SyncFolder(const std::string& folder) override {
+    ScopedFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) fsync(fd.get());
   }
 
   void CloseWorkFile(Handle work, const std::string& workpath) override {
     SignalBlock block;
     if (!workpath.empty()) {
       unlink(workpath.c_str());
-      Disarm();
+      Disarm(workpath);
     }
-    close(static_cast<int>(work));
+    if (work != kNoHandle) close(static_cast<int>(work));
   }
 
   void Close(Handle handle) override { close(static_cast<int>(handle)); }
@@ -393,7 +489,8 @@ class PosixSkinPlatform : public SkinPlatform {
     if (dir == nullptr) return found;
     while (struct dirent* entry = readdir(dir)) {
       std::string name = entry->d_name;
-      if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+      if (name.size() == prefix.size() + kRandomLength && name.compare(0, prefix.size(), prefix) == 0 &&
+          name.find_first_not_of(kRandomChars, prefix.size()) == std::string::npos) {
         found.push_back(Join(folder, name));
       }
     }
@@ -402,15 +499,14 @@ class PosixSkinPlatform : public SkinPlatform {
   }
 
   void RemoveIfStale(const std::string& path) override {
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
+    ScopedFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) return;
     struct stat st;
     // A live run holds the lock on its working file until it ends.
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        SameFile(fd, path)) {
+    if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
+        SameFile(fd.get(), path)) {
       unlink(path.c_str());
     }
-    close(fd);
   }
 
   void SplitPath(const std::string& path, std::string* folder, std::string* name) override {

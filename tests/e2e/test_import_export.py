@@ -147,7 +147,8 @@ class ImportExportTest(harness.TestCase):
             (old, "vrd.cfg", "yes\n\nY\ny\n", RETRY * 2 + OVERWRITE + done, written),
             (old, "vrd.cfg", "y\nn\n", OVERWRITE + "Cancelled.\n", old),
             (old, "vrd.cfg", "n\n", "Cancelled.\n", old),
-            (None, "no/x.cfg", "y\n", "ERROR: Could not write file: no/x.cfg\n" + ABORTED, None),
+            (None, "no/x.cfg", "y\n", "ERROR: Could not write file: no/x.cfg\n"
+             "Reason: No such file or directory\n" + ABORTED, None),
             # Written beside itself under a short name, whatever its own length.
             (old, "x" * 246 + ".cfg", "y\ny\n", OVERWRITE + done, written),
         ]
@@ -188,7 +189,7 @@ class ImportExportTest(harness.TestCase):
     @unittest.skipIf(shutil.which("strace") is None, "strace is not installed")
     def test_failed_export_keeps_the_old_file(self):
         old = b"# kept\n"
-        failed = "ERROR: [import_export:#] WriteExportFile(): fwrite() failed on file: %s\n"
+        failed = "ERROR: [import_export:#] WriteExportFile(): fwrite() failed on file: %s\nReason: "
         no_limit = resource.getrlimit(resource.RLIMIT_FSIZE)
 
         def limited():
@@ -196,12 +197,14 @@ class ImportExportTest(harness.TestCase):
 
         os.symlink("vrd.cfg", self.path("link.cfg"))
         cases = [  # case, --ie, what makes the export fail, the output after the question
-            ("over the size limit", "vrd.cfg", {"preexec_fn": limited}, failed % "vrd.cfg"),
+            ("over the size limit", "vrd.cfg", {"preexec_fn": limited},
+             failed % "vrd.cfg" + "File too large\n"),
             ("through a link, over the limit", "link.cfg", {"preexec_fn": limited},
-             failed % "link.cfg"),
-            ("fsync fails", "vrd.cfg", harness.injected("fsync:error=EIO"), failed % "vrd.cfg"),
+             failed % "link.cfg" + "File too large\n"),
+            ("fsync fails", "vrd.cfg", harness.injected("fsync:error=EIO"),
+             failed % "vrd.cfg" + "Input/output error\n"),
             ("rename fails", "vrd.cfg", harness.injected("rename:error=EXDEV"),
-             "ERROR: Could not write file: vrd.cfg\n"),
+             "ERROR: Could not write file: vrd.cfg\nReason: Invalid cross-device link\n"),
         ]
         for case, cfg, fault, error in cases:
             with self.subTest(case=case):

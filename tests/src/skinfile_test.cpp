@@ -1,11 +1,13 @@
-// The commit protocol over a platform that fails one chosen primitive: the
-// archive is never half-changed or changed over another program's change,
-// and no working file is left, with unnamed and with named working files.
-#include <sys/stat.h>
+// The replace protocol over a platform that fails or disturbs one chosen
+// primitive: the file is never half-changed or changed over another
+// program's change, and no working file is left, with unnamed and with
+// named working files.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "test_util.h"
@@ -14,14 +16,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Handle = SkinPlatform::Handle;
 
-enum class Step { kNone, kIdentifyPath, kIdentifyHandle, kCreate, kMetadata, kForeign, kSync,
-                  kLockBusy, kLockFails, kPublish };
-
-// The real platform, except for one primitive that fails.
-class FaultyPlatform : public SkinPlatform {
+// The real platform, primitive by primitive, except that pauses only count.
+class ForwardingPlatform : public SkinPlatform {
  public:
-  FaultyPlatform(SkinPlatform& real, Step fail) : real_(real), fail_(fail) {}
+  explicit ForwardingPlatform(SkinPlatform& real) : real_(real) {}
 
   SysResult OpenRegular(const std::string& p, Handle* h, FileIdentity* id, std::string* r,
                         std::string* e) override {
@@ -31,34 +31,35 @@ class FaultyPlatform : public SkinPlatform {
     return real_.CheckWritable(p, e);
   }
   SysResult IdentifyPath(const std::string& p, FileIdentity* id, std::string* e) override {
-    return Fails(Step::kIdentifyPath) ? SysResult::kFailed : real_.IdentifyPath(p, id, e);
+    return real_.IdentifyPath(p, id, e);
   }
   SysResult IdentifyHandle(Handle h, FileIdentity* id, std::string* e) override {
-    return Fails(Step::kIdentifyHandle) ? SysResult::kFailed : real_.IdentifyHandle(h, id, e);
+    return real_.IdentifyHandle(h, id, e);
   }
-  SysResult TryLock(Handle h, std::string* e) override {
-    if (fail_ == Step::kLockBusy) return SysResult::kBusy;
-    return fail_ == Step::kLockFails ? SysResult::kFailed : real_.TryLock(h, e);
-  }
+  SysResult TryLock(Handle h, std::string* e) override { return real_.TryLock(h, e); }
   void Unlock(Handle h) override { real_.Unlock(h); }
-  SysResult CreateWorkFile(const std::string& f, const std::string& p, Handle* h, std::string* n,
-                           std::string* e) override {
-    return fail_ == Step::kCreate ? SysResult::kFailed : real_.CreateWorkFile(f, p, h, n, e);
+  SysResult CreateWorkFile(const std::string& f, const std::string& p, unsigned m, Handle* h,
+                           std::string* n, std::string* e) override {
+    return real_.CreateWorkFile(f, p, m, h, n, e);
   }
   SysResult CopyMetadata(Handle from, Handle to, std::string* e) override {
-    if (Fails(Step::kMetadata)) return SysResult::kFailed;
-    return Fails(Step::kForeign) ? SysResult::kForeign : real_.CopyMetadata(from, to, e);
+    return real_.CopyMetadata(from, to, e);
   }
-  SysResult Sync(Handle h, std::string* e) override {
-    return fail_ == Step::kSync ? SysResult::kFailed : real_.Sync(h, e);
+  SysResult Write(Handle h, const void* d, size_t n, std::string* e) override {
+    return real_.Write(h, d, n, e);
   }
-  SysResult Publish(Handle w, const std::string& wp, const std::string& f, const std::string& p,
-                    const std::string& t, std::string* e) override {
-    if (fail_ != Step::kPublish) return real_.Publish(w, wp, f, p, t, e);
-    // As a failed rename does: the working file goes, the handle is closed.
-    real_.CloseWorkFile(w, wp);
-    return SysResult::kFailed;
+  SysResult Sync(Handle h, std::string* e) override { return real_.Sync(h, e); }
+  SysResult Release(Handle* w, const std::string& f, const std::string& p, std::string* wp,
+                    std::string* e) override {
+    return real_.Release(w, f, p, wp, e);
   }
+  SysResult Replace(const std::string& w, const std::string& t, std::string* e) override {
+    return real_.Replace(w, t, e);
+  }
+  SysResult MoveInto(const std::string& w, const std::string& t, std::string* e) override {
+    return real_.MoveInto(w, t, e);
+  }
+  void SyncFolder(const std::string& f) override { real_.SyncFolder(f); }
   void CloseWorkFile(Handle w, const std::string& wp) override { real_.CloseWorkFile(w, wp); }
   void Close(Handle h) override { real_.Close(h); }
   std::vector<std::string> ListWorkFiles(const std::string& f, const std::string& p) override {
@@ -74,40 +75,97 @@ class FaultyPlatform : public SkinPlatform {
   void SleepMilliseconds(int milliseconds) override { slept += milliseconds; }
   size_t MaxNameLength(const std::string& f) override { return real_.MaxNameLength(f); }
 
-  // The identity checks fail only once a change is under way, as when
-  // another program strikes between start-up and commit.
-  bool armed = false;
   int slept = 0;
+
+ protected:
+  SkinPlatform& real_;
+};
+
+enum class Step { kNone, kIdentifyPath, kIdentifyHandle, kCreate, kMetadata, kForeign, kSync,
+                  kLockBusy, kLockFails, kReplace, kReplaceBusy, kHalfReplaced, kHalfStuck };
+
+// Fails one primitive once a change is under way (`armed`), as when another
+// program strikes between the start and the commit.
+class FaultyPlatform : public ForwardingPlatform {
+ public:
+  FaultyPlatform(SkinPlatform& real, Step fail) : ForwardingPlatform(real), fail_(fail) {}
+
+  SysResult IdentifyPath(const std::string& p, FileIdentity* id, std::string* e) override {
+    return Fails(Step::kIdentifyPath) ? SysResult::kFailed : real_.IdentifyPath(p, id, e);
+  }
+  SysResult IdentifyHandle(Handle h, FileIdentity* id, std::string* e) override {
+    return Fails(Step::kIdentifyHandle) ? SysResult::kFailed : real_.IdentifyHandle(h, id, e);
+  }
+  SysResult TryLock(Handle h, std::string* e) override {
+    if (Fails(Step::kLockBusy)) return SysResult::kBusy;
+    return Fails(Step::kLockFails) ? SysResult::kFailed : real_.TryLock(h, e);
+  }
+  SysResult CreateWorkFile(const std::string& f, const std::string& p, unsigned m, Handle* h,
+                           std::string* n, std::string* e) override {
+    return Fails(Step::kCreate) ? SysResult::kFailed : real_.CreateWorkFile(f, p, m, h, n, e);
+  }
+  SysResult CopyMetadata(Handle from, Handle to, std::string* e) override {
+    if (Fails(Step::kMetadata)) return SysResult::kFailed;
+    return Fails(Step::kForeign) ? SysResult::kForeign : real_.CopyMetadata(from, to, e);
+  }
+  SysResult Sync(Handle h, std::string* e) override {
+    return Fails(Step::kSync) ? SysResult::kFailed : real_.Sync(h, e);
+  }
+  // Windows' ReplaceFile: failing before anything moved, blocked by another
+  // program's handle for a while, or failing after the original was moved
+  // away (the working file keeps its own name).
+  SysResult Replace(const std::string& w, const std::string& t, std::string* e) override {
+    ++replaces;
+    if (Fails(Step::kReplace)) return SysResult::kFailed;
+    if (Fails(Step::kReplaceBusy) && replaces < 4) return SysResult::kBusy;
+    if (Fails(Step::kHalfReplaced) || Fails(Step::kHalfStuck)) {
+      fs::remove(t);
+      return SysResult::kHalfReplaced;
+    }
+    return real_.Replace(w, t, e);
+  }
+  SysResult MoveInto(const std::string& w, const std::string& t, std::string* e) override {
+    return Fails(Step::kHalfStuck) ? SysResult::kBusy : real_.MoveInto(w, t, e);
+  }
+
+  bool armed = false;
+  int replaces = 0;
 
  private:
   bool Fails(Step step) const { return armed && fail_ == step; }
-  SkinPlatform& real_;
   Step fail_;
 };
 
 struct Case {
   Step fail;
-  bool atbegin;       // fails when the change begins (else at the commit)
+  bool atbegin;  // fails when the change begins (else at the commit)
   SysResult result;
   const char* archive;  // what the archive holds afterwards
-  int waited;           // milliseconds spent waiting for the lock, at least
+  int waited;           // milliseconds spent waiting, at least
+  int files;            // files in the folder afterwards
 };
 
-TEST(SkinFileTest, EveryFailedStepLeavesTheArchiveAndNoWorkingFile) {
+TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
   const char* const kOld = "old archive";
-  const int kFullWait = SkinFile::kLockWaitMilliseconds;
+  const int kLockWait = ReplacedFile::kLockWaitMilliseconds;
+  const int kShareWait = ReplacedFile::kShareWaitMilliseconds;
   const Case cases[] = {
-      {Step::kNone, false, SysResult::kOk, "new", 0},
-      {Step::kIdentifyPath, true, SysResult::kChanged, kOld, 0},
-      {Step::kIdentifyHandle, true, SysResult::kFailed, kOld, 0},
-      {Step::kCreate, true, SysResult::kFailed, kOld, 0},
-      {Step::kForeign, true, SysResult::kForeign, kOld, 0},
-      {Step::kMetadata, false, SysResult::kFailed, kOld, 0},
-      {Step::kIdentifyPath, false, SysResult::kChanged, kOld, 0},
-      {Step::kSync, false, SysResult::kFailed, kOld, 0},
-      {Step::kLockBusy, false, SysResult::kChanged, kOld, kFullWait},
-      {Step::kLockFails, false, SysResult::kFailed, kOld, 0},
-      {Step::kPublish, false, SysResult::kFailed, kOld, 0},
+      {Step::kNone, false, SysResult::kOk, "new", 0, 1},
+      {Step::kIdentifyPath, true, SysResult::kChanged, kOld, 0, 1},
+      {Step::kIdentifyHandle, true, SysResult::kFailed, kOld, 0, 1},
+      {Step::kCreate, true, SysResult::kFailed, kOld, 0, 1},
+      {Step::kForeign, true, SysResult::kForeign, kOld, 0, 1},
+      {Step::kLockBusy, true, SysResult::kLocked, kOld, kLockWait, 1},
+      {Step::kMetadata, false, SysResult::kFailed, kOld, 0, 1},
+      {Step::kIdentifyPath, false, SysResult::kChanged, kOld, 0, 1},
+      {Step::kSync, false, SysResult::kFailed, kOld, 0, 1},
+      {Step::kLockBusy, false, SysResult::kLocked, kOld, kLockWait, 1},
+      {Step::kLockFails, false, SysResult::kFailed, kOld, 0, 1},
+      {Step::kReplace, false, SysResult::kFailed, kOld, 0, 1},
+      {Step::kReplaceBusy, false, SysResult::kOk, "new", 100 + 200 + 400, 1},
+      {Step::kHalfReplaced, false, SysResult::kOk, "new", 0, 1},
+      // The original is gone: the working file, the only copy, stays.
+      {Step::kHalfStuck, false, SysResult::kHalfReplaced, nullptr, kShareWait, 1},
   };
   for (bool unnamed : {true, false}) {
     for (const Case& c : cases) {
@@ -119,9 +177,9 @@ TEST(SkinFileTest, EveryFailedStepLeavesTheArchiveAndNoWorkingFile) {
       ziptest::WriteFileBytes(archive, kOld);
       fs::permissions(archive, fs::perms(0640));
       FaultyPlatform platform(SystemSkinPlatform(unnamed), c.fail);
-      SkinFile file(platform);
+      ReplacedFile file(platform);
       std::string error;
-      ASSERT_EQ(file.Open(archive.string(), &error), SysResult::kOk) << error;
+      ASSERT_EQ(file.Open(archive.string(), false, &error), SysResult::kOk) << error;
 
       platform.armed = c.atbegin;
       SysResult began = file.BeginChange(&error);
@@ -134,48 +192,171 @@ TEST(SkinFileTest, EveryFailedStepLeavesTheArchiveAndNoWorkingFile) {
       EXPECT_EQ(result, c.result);
       EXPECT_EQ(began == SysResult::kOk, !c.atbegin);
       EXPECT_FALSE(file.Changing());
+      EXPECT_GE(platform.slept, c.waited);
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), c.files)
+          << "working file left";
+      if (c.archive == nullptr) {
+        EXPECT_FALSE(fs::exists(archive));
+        const fs::path kept = fs::directory_iterator(dir.path())->path();
+        EXPECT_NE(error.find(kept.string()), std::string::npos) << error;
+        EXPECT_EQ(ziptest::ReadFileBytes(kept), "new");
+        continue;
+      }
       EXPECT_EQ(ziptest::ReadFileBytes(archive), c.archive);
       EXPECT_EQ(fs::status(archive).permissions(), fs::perms(0640));
-      EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "working file left";
-      EXPECT_GE(platform.slept, c.waited);
     }
   }
 }
 
-// Working file names stay within the file-name limit, however long the
-// archive's name; stale ones of this archive go, a locked one stays.
-TEST(SkinFileTest, WorkingFileNamesAndStaleFiles) {
-  ziptest::ScopedTempDir dir;
-  const std::string longname = std::string(250, 's') + ".zip";
-  for (const std::string& name : {std::string("skin.zip"), longname}) {
-    SCOPED_TRACE(name);
-    const fs::path archive = dir.path() / name;
-    ziptest::WriteFileBytes(archive, "archive");
-    const std::string prefix = ("." + name + ".").substr(0, 249);
-    const fs::path leftover = dir.path() / (prefix + "Xy12Zw");
-    const fs::path other = dir.path() / ".other.zip.Xy12Zw";  // another archive's
-    ziptest::WriteFileBytes(leftover, "left behind");
-    ziptest::WriteFileBytes(other, "not ours");
-    SkinFile file(SystemSkinPlatform(false));
-    std::string error;
-    ASSERT_EQ(file.Open(archive.string(), &error), SysResult::kOk) << error;
-    ASSERT_EQ(file.BeginChange(&error), SysResult::kOk) << error;
-    const std::string work = file.WorkName();
-    EXPECT_LE(fs::path(work).filename().string().size(), 255u);
-    EXPECT_TRUE(fs::exists(work));
-    EXPECT_FALSE(fs::exists(leftover));
-    // A second run cleaning up beside the first leaves the first one's file.
-    SkinFile second(SystemSkinPlatform(false));
-    ASSERT_EQ(second.Open(archive.string(), &error), SysResult::kOk) << error;
-    ASSERT_EQ(second.BeginChange(&error), SysResult::kOk) << error;
-    EXPECT_TRUE(fs::exists(work));
-    second.Discard();
-    file.Discard();
-    EXPECT_FALSE(fs::exists(work));
-    EXPECT_TRUE(fs::exists(other));
-    fs::remove(other);
-    fs::remove(archive);
+// Working file names keep within 255 bytes and whole UTF-8 characters,
+// whatever the file system reports; only names of exactly that form for
+// this file are removed, and only when no live run holds them.
+class ReportedLimit : public ForwardingPlatform {
+ public:
+  ReportedLimit(SkinPlatform& real, size_t limit) : ForwardingPlatform(real), limit_(limit) {}
+  size_t MaxNameLength(const std::string&) override { return limit_; }
+
+ private:
+  size_t limit_;
+};
+
+bool IsUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                                                                             : 4;
+    if (i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
   }
+  return true;
+}
+
+TEST(ReplacedFileTest, WorkingFileNamesAndStaleFiles) {
+  ziptest::ScopedTempDir dir;
+  std::string cyrillic;
+  for (int i = 0; i < 125; ++i) cyrillic += "\xD0\xAF";  // 250 bytes
+  const std::string names[] = {"skin.zip", std::string(250, 's') + ".zip", cyrillic + ".zip"};
+  for (const std::string& name : names) {
+    for (size_t reported : {size_t(255), size_t(1530)}) {
+      SCOPED_TRACE(testing::Message() << name.size() << "-byte name, limit " << reported);
+      const fs::path archive = dir.path() / name;
+      ziptest::WriteFileBytes(archive, "archive");
+      ReportedLimit platform(SystemSkinPlatform(false), reported);
+      ReplacedFile file(platform);
+      std::string error;
+      ASSERT_EQ(file.Open(archive.string(), false, &error), SysResult::kOk) << error;
+      ASSERT_EQ(file.BeginChange(&error), SysResult::kOk) << error;
+      const std::string work = fs::path(file.WorkName()).filename().string();
+      const std::string prefix = work.substr(0, work.size() - 6);
+      EXPECT_LE(work.size(), 255u);
+      EXPECT_TRUE(IsUtf8(work));
+      EXPECT_EQ(work.compare(0, 1 + std::min<size_t>(name.size(), 20), "." + name.substr(0, 20)), 0);
+      EXPECT_EQ(prefix.substr(prefix.size() - 12), ".vrdskincfg-");
+
+      const std::string stale = prefix + "Xy12Zw";
+      const std::string base = prefix.substr(0, prefix.size() - 12);  // "." + name, cut
+      const std::string kept[] = {base + ".backup", base + ".orig01", prefix + "Xy12Z~",
+                                  prefix + "Xy12Z", ".other.zip.vrdskincfg-Xy12Zw"};
+      for (const std::string& other : kept) ziptest::WriteFileBytes(dir.path() / other, "x");
+      ziptest::WriteFileBytes(dir.path() / stale, "left behind");
+      // A second run cleaning up beside the first leaves the first one's file.
+      ReplacedFile second(platform);
+      ASSERT_EQ(second.Open(archive.string(), false, &error), SysResult::kOk) << error;
+      file.Discard();
+      ASSERT_EQ(file.BeginChange(&error), SysResult::kOk) << error;
+      ASSERT_EQ(second.BeginChange(&error), SysResult::kOk) << error;
+      EXPECT_TRUE(fs::exists(file.WorkName()));
+      EXPECT_FALSE(fs::exists(dir.path() / stale));
+      second.Discard();
+      file.Discard();
+      EXPECT_FALSE(fs::exists(file.WorkName()));
+      for (const std::string& other : kept) {
+        EXPECT_TRUE(fs::exists(dir.path() / other)) << other;
+        fs::remove(dir.path() / other);
+      }
+      fs::remove(archive);
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 0);
+    }
+  }
+}
+
+// Another run's whole change strikes at a chosen step of a commit; of the
+// two, exactly one may succeed, and its bytes are the file's.
+class Interleaved : public ForwardingPlatform {
+ public:
+  Interleaved(SkinPlatform& real, bool inreplace) : ForwardingPlatform(real), inreplace_(inreplace) {}
+  SysResult TryLock(Handle h, std::string* e) override {
+    if (!inreplace_ && armed) Strike();
+    return real_.TryLock(h, e);
+  }
+  SysResult Replace(const std::string& w, const std::string& t, std::string* e) override {
+    if (inreplace_ && armed) Strike();
+    return real_.Replace(w, t, e);
+  }
+
+  bool armed = false;
+  std::function<void()> other;
+
+ private:
+  void Strike() {
+    armed = false;
+    other();
+  }
+  bool inreplace_;
+};
+
+TEST(ReplacedFileTest, AnotherCommitAtAnyStepNeverLosesAReportedChange) {
+  for (bool inreplace : {false, true}) {
+    SCOPED_TRACE(inreplace ? "inside the replace" : "just before the lock");
+    ziptest::ScopedTempDir dir;
+    const fs::path archive = dir.path() / "skin.zip";
+    ziptest::WriteFileBytes(archive, "old");
+    Interleaved platform(SystemSkinPlatform(), inreplace);
+    ForwardingPlatform quiet(SystemSkinPlatform());
+    ReplacedFile first(platform), second(quiet);
+    std::string error;
+    ASSERT_EQ(first.Open(archive.string(), false, &error), SysResult::kOk);
+    ASSERT_EQ(second.Open(archive.string(), false, &error), SysResult::kOk);
+    ASSERT_EQ(first.BeginChange(&error), SysResult::kOk);
+    ASSERT_EQ(first.Write("first", 5, &error), SysResult::kOk);
+    SysResult secondresult = SysResult::kFailed;
+    platform.other = [&] {
+      secondresult = second.BeginChange(&error);
+      if (secondresult != SysResult::kOk) return;
+      second.Write("second", 6, &error);
+      secondresult = second.Commit(&error);
+    };
+    platform.armed = true;
+    const SysResult firstresult = first.Commit(&error);
+    EXPECT_NE(firstresult == SysResult::kOk, secondresult == SysResult::kOk);
+    EXPECT_EQ(ziptest::ReadFileBytes(archive), firstresult == SysResult::kOk ? "first" : "second");
+  }
+}
+
+// A file still to be made (the settings file) gets what its folder gives a
+// new file; one that exists is replaced.
+TEST(ReplacedFileTest, NewAndExistingSettingsFile) {
+  ziptest::ScopedTempDir dir;
+  const fs::path cfg = dir.path() / "vrd.cfg";
+  const mode_t mask = umask(022);
+  for (const char* text : {"created", "replaced"}) {
+    const fs::perms mode = fs::exists(cfg) ? fs::perms(0600) : fs::perms(0644);
+    ReplacedFile file(SystemSkinPlatform(), false);
+    std::string error;
+    ASSERT_EQ(file.Open(cfg.string(), true, &error), SysResult::kOk) << error;
+    EXPECT_EQ(file.Exists(), fs::exists(cfg));
+    ASSERT_EQ(file.BeginChange(&error), SysResult::kOk) << error;
+    ASSERT_EQ(file.Write(text, std::strlen(text), &error), SysResult::kOk) << error;
+    ASSERT_EQ(file.Commit(&error), SysResult::kOk) << error;
+    EXPECT_EQ(ziptest::ReadFileBytes(cfg), text);
+    EXPECT_EQ(fs::status(cfg).permissions(), mode);
+    fs::permissions(cfg, fs::perms(0600));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
+  }
+  umask(mask);
 }
 
 }  // namespace
