@@ -124,8 +124,10 @@ SysResult ReplacedFile::RetryWhileBusy(const Step& step) {
   int pause = kShareFirstPauseMilliseconds;
   for (int waited = 0;; waited += pause, pause = std::min(2 * pause, kShareMaxPauseMilliseconds)) {
     SysResult result = step();
-    if (result != SysResult::kBusy) return result;
-    if (waited >= kShareWaitMilliseconds) return SysResult::kInUse;
+    if (result != SysResult::kBusy && result != SysResult::kDenied) return result;
+    if (waited >= kShareWaitMilliseconds) {
+      return result == SysResult::kBusy ? SysResult::kInUse : SysResult::kFailed;
+    }
     platform_.SleepMilliseconds(pause);
   }
 }

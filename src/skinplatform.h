@@ -36,6 +36,7 @@ enum class SysResult {
   kNotFound,    // the path names nothing
   kNotRegular,  // a folder, FIFO, device or socket
   kBusy,        // a lock or an open handle of another process is in the way
+  kDenied,      // access denied, maybe only for now (a file about to vanish)
   kForeign,     // owner or group cannot be kept by this user
   kChanged,     // the file is no longer the one read at the start
   kLocked,      // another process kept its lock longer than a run waits
@@ -59,7 +60,8 @@ class SkinPlatform {
   virtual SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                                 std::string* realpath, std::string* error) = 0;
   // kOk when this user may replace the file; kBusy when another program's
-  // open handle is in the way (Windows sharing modes).
+  // open handle is in the way (Windows sharing modes), kDenied when access
+  // is denied in a way that may pass.
   virtual SysResult CheckWritable(const std::string& path, std::string* error) = 0;
   // The identity of what the path names now (following links), and of an
   // open file.
@@ -95,8 +97,8 @@ class SkinPlatform {
   virtual SysResult Release(Handle* work, const std::string& folder, const std::string& prefix,
                             std::string* workpath, std::string* error) = 0;
   // Puts the working file at `workpath` in the place of the existing file
-  // `target` in one atomic step. kBusy when another program's open handle
-  // is in the way for now; kHalfReplaced when the target is gone and the
+  // `target` in one atomic step. kBusy or kDenied when another program's
+  // open handle is in the way for now; kHalfReplaced when the target is gone and the
   // working file still has its own name; otherwise on failure `target` is
   // unchanged.
   virtual SysResult Replace(const std::string& workpath, const std::string& target,

@@ -1,14 +1,15 @@
 // SkinPlatform on Windows. Working files carry the delete-on-close
-// disposition until they are published, so no way of ending the process
-// leaves one behind; locks are LockFileEx locks on a byte far beyond any
-// archive's end, so they never stand in the way of reading; ReplaceFileA
-// publishes and keeps the archive's security descriptor, attributes and
-// streams.
+// disposition until they are released for publishing, and are opened
+// without delete sharing, so no cleaning run can remove a live one; locks
+// are LockFileEx locks on a byte far beyond any archive's end, so they never
+// stand in the way of reading; ReplaceFileA publishes and keeps the target's
+// security descriptor, attributes and streams.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "scoped.h"
 #include "skinplatform.h"
 
 namespace {
@@ -16,12 +17,10 @@ namespace {
 // The locked byte: beyond the end of any archive the engine can read.
 const DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-// A working file untouched this long (100 ns ticks: one hour) is stale.
-const uint64_t kStaleAfterTicks = 36000000000ull;
+const char kRandomChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+const size_t kRandomLength = 6;
 
-uint64_t Ticks(const FILETIME& time) {
-  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE H(SkinPlatform::Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -33,7 +32,7 @@ std::string SystemText(DWORD code) {
       nullptr);
   std::string result = length > 0 && text != nullptr ? std::string(text, length) : "";
   if (text != nullptr) LocalFree(text);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
+  while (!result.empty() && std::strchr("\r\n ", result.back()) != nullptr) result.pop_back();
   if (result.empty()) result = "System error " + std::to_string(code);
   return result;
 }
@@ -43,23 +42,40 @@ SysResult Failed(std::string* error, DWORD code = GetLastError()) {
   return SysResult::kFailed;
 }
 
-bool IsNotFound(DWORD code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-         code == ERROR_ACCESS_DENIED || code == ERROR_INVALID_NAME;
+// Codes that another program's open handle gives for a while (a virus
+// scanner, an indexer or a sync client that holds a fresh file, or the
+// game) are kBusy or kDenied, which a later try may not get; others kFailed.
+SysResult FailedOrBusy(std::string* error, DWORD code = GetLastError()) {
+  Failed(error, code);
+  if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) return SysResult::kBusy;
+  return code == ERROR_ACCESS_DENIED ? SysResult::kDenied : SysResult::kFailed;
 }
 
-FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+bool IsNotFound(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+int64_t Seconds(int64_t ticks) { return ticks / 10000000; }
+int64_t Nanoseconds(int64_t ticks) { return ticks % 10000000 * 100; }
+
+SysResult IdentityOf(HANDLE file, FileIdentity* identity, std::string* error) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandle(file, &info) ||
+      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    return Failed(error);
+  }
   FileIdentity id;
   id.volume = info.dwVolumeSerialNumber;
   id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   id.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  uint64_t ticks = Ticks(info.ftLastWriteTime);
-  id.modified = static_cast<int64_t>(ticks / 10000000);
-  id.modifiednsec = static_cast<int64_t>(ticks % 10000000) * 100;
-  return id;
+  id.modified = Seconds(basic.LastWriteTime.QuadPart);
+  id.modifiednsec = Nanoseconds(basic.LastWriteTime.QuadPart);
+  id.changed = Seconds(basic.ChangeTime.QuadPart);
+  id.changednsec = Nanoseconds(basic.ChangeTime.QuadPart);
+  *identity = id;
+  return SysResult::kOk;
 }
-
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The final path of an open file, without the \\?\ prefix.
 bool FinalPath(HANDLE file, const std::string& given, std::string* path) {
@@ -90,11 +106,10 @@ bool SetDeleteOnClose(HANDLE file, bool remove) {
 
 std::string RandomPart() {
   static unsigned seed = GetCurrentProcessId() * 2654435761u ^ GetTickCount();
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string part(6, 'x');
+  std::string part(kRandomLength, 'x');
   for (char& c : part) {
     seed = seed * 1103515245u + 12345u;
-    c = kChars[(seed >> 16) % (sizeof kChars - 1)];
+    c = kRandomChars[(seed >> 16) % (sizeof kRandomChars - 1)];
   }
   return part;
 }
@@ -113,55 +128,48 @@ class WinSkinPlatform : public SkinPlatform {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       return SysResult::kNotRegular;
     }
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
       DWORD code = GetLastError();
       *error = SystemText(code);
       return IsNotFound(code) ? SysResult::kNotFound : SysResult::kFailed;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-      CloseHandle(file);
-      return SysResult::kNotRegular;
-    }
-    if (!GetFileInformationByHandle(file, &info) || !FinalPath(file, path, realpath)) {
-      DWORD code = GetLastError();
-      CloseHandle(file);
-      return Failed(error, code);
-    }
-    *handle = reinterpret_cast<Handle>(file);
-    *identity = IdentityOf(info);
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) return SysResult::kNotRegular;
+    SysResult result = IdentityOf(file.get(), identity, error);
+    if (result != SysResult::kOk) return result;
+    if (!FinalPath(file.get(), path, realpath)) return Failed(error);
+    *handle = reinterpret_cast<Handle>(file.release());
     return SysResult::kOk;
   }
 
+  // What a replace needs: the right to change the file (not read-only) and
+  // to remove it, with every sharing mode allowed, so a program that holds
+  // the file sharing read and delete access is no obstacle.
   SysResult CheckWritable(const std::string& path, std::string* error) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Failed(error);
-    CloseHandle(file);
-    return SysResult::kOk;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      return Failed(error, ERROR_ACCESS_DENIED);
+    }
+    ScopedHandle file(CreateFileA(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() ? SysResult::kOk : FailedOrBusy(error);
   }
 
   SysResult IdentifyPath(const std::string& path, FileIdentity* identity,
                          std::string* error) override {
-    HANDLE file = CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    ScopedHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
       DWORD code = GetLastError();
       *error = SystemText(code);
       return IsNotFound(code) ? SysResult::kNotFound : SysResult::kFailed;
     }
-    SysResult result = IdentifyHandle(reinterpret_cast<Handle>(file), identity, error);
-    CloseHandle(file);
-    return result;
+    return IdentityOf(file.get(), identity, error);
   }
 
   SysResult IdentifyHandle(Handle handle, FileIdentity* identity, std::string* error) override {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(H(handle), &info)) return Failed(error);
-    *identity = IdentityOf(info);
-    return SysResult::kOk;
+    return IdentityOf(H(handle), identity, error);
   }
 
   SysResult TryLock(Handle handle, std::string* error) override {
@@ -182,26 +190,28 @@ class WinSkinPlatform : public SkinPlatform {
     UnlockFileEx(H(handle), 0, 1, 0, &where);
   }
 
-  SysResult CreateWorkFile(const std::string& folder, const std::string& prefix, Handle* handle,
-                           std::string* path, std::string* error) override {
+  SysResult CreateWorkFile(const std::string& folder, const std::string& prefix, unsigned,
+                           Handle* handle, std::string* path, std::string* error) override {
     for (int attempt = 0; attempt < 100; ++attempt) {
       *path = Join(folder, prefix + RandomPart());
       // No delete sharing: while this run holds the file, no cleaning run
-      // can remove it.
-      HANDLE file = CreateFileA(path->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file == INVALID_HANDLE_VALUE) {
+      // can remove it. The file gets the folder's inherited security like
+      // any new file.
+      ScopedHandle file(CreateFileA(path->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                    FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+      if (!file.valid()) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) continue;
         return Failed(error, code);
       }
-      if (!SetDeleteOnClose(file, true)) {
+      if (!SetDeleteOnClose(file.get(), true)) {
         DWORD code = GetLastError();
-        CloseHandle(file);
+        file.reset();
         DeleteFileA(path->c_str());
         return Failed(error, code);
       }
-      *handle = reinterpret_cast<Handle>(file);
+      *handle = reinterpret_cast<Handle>(file.release());
       return SysResult::kOk;
     }
     return Failed(error, ERROR_FILE_EXISTS);
@@ -211,30 +221,66 @@ class WinSkinPlatform : public SkinPlatform {
     return SysResult::kOk;  // ReplaceFileA keeps them
   }
 
+  SysResult Write(Handle handle, const void* data, size_t size, std::string* error) override {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+      DWORD written = 0;
+      DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+      if (!WriteFile(H(handle), at, chunk, &written, nullptr)) return Failed(error);
+      if (written == 0) return Failed(error, ERROR_WRITE_FAULT);
+      at += written;
+      size -= written;
+    }
+    return SysResult::kOk;
+  }
+
   SysResult Sync(Handle handle, std::string* error) override {
     if (!FlushFileBuffers(H(handle))) return Failed(error);
     return SysResult::kOk;
   }
 
-  SysResult Publish(Handle work, const std::string& workpath, const std::string&,
-                    const std::string&, const std::string& target, std::string* error) override {
-    // The file must survive its handle now, and be closed for the replace.
-    if (!SetDeleteOnClose(H(work), false)) {
-      DWORD code = GetLastError();
-      CloseHandle(H(work));
-      return Failed(error, code);
-    }
-    CloseHandle(H(work));
+  // The file must survive its handle now, and be closed for the replace.
+  SysResult Release(Handle* work, const std::string&, const std::string&, std::string*,
+                    std::string* error) override {
+    ScopedHandle file(H(*work));
+    *work = kNoHandle;
+    // On failure the file still goes with its handle.
+    return SetDeleteOnClose(file.get(), false) ? SysResult::kOk : Failed(error);
+  }
+
+  SysResult Replace(const std::string& workpath, const std::string& target,
+                    std::string* error) override {
     if (ReplaceFileA(target.c_str(), workpath.c_str(), nullptr, REPLACEFILE_WRITE_THROUGH,
                      nullptr, nullptr)) {
       return SysResult::kOk;
     }
     DWORD code = GetLastError();
-    DeleteFileA(workpath.c_str());
-    return Failed(error, code);
+    // The original is gone already, the working file still has its name.
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+      Failed(error, code);
+      return SysResult::kHalfReplaced;
+    }
+    return FailedOrBusy(error, code);
   }
 
-  void CloseWorkFile(Handle work, const std::string&) override { CloseHandle(H(work)); }
+  SysResult MoveInto(const std::string& workpath, const std::string& target,
+                     std::string* error) override {
+    if (MoveFileExA(workpath.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return SysResult::kOk;
+    }
+    return FailedOrBusy(error);
+  }
+
+  void SyncFolder(const std::string&) override {}  // the moves write through
+
+  void CloseWorkFile(Handle work, const std::string& workpath) override {
+    if (work != kNoHandle) {
+      CloseHandle(H(work));  // its delete disposition removes it
+    } else if (!workpath.empty()) {
+      DeleteFileA(workpath.c_str());
+    }
+  }
 
   void Close(Handle handle) override { CloseHandle(H(handle)); }
 
@@ -246,7 +292,10 @@ class WinSkinPlatform : public SkinPlatform {
     if (search == INVALID_HANDLE_VALUE) return found;
     do {
       std::string name = entry.cFileName;
-      if (name.size() == prefix.size() + 6 && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (name.size() == prefix.size() + kRandomLength &&
+          name.compare(0, prefix.size(), prefix) == 0 &&
+          name.find_first_not_of(kRandomChars, prefix.size()) == std::string::npos &&
+          !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         found.push_back(Join(folder, name));
       }
     } while (FindNextFileA(search, &entry));
@@ -254,18 +303,10 @@ class WinSkinPlatform : public SkinPlatform {
     return found;
   }
 
-  void RemoveIfStale(const std::string& path) override {
-    // A live run's file vanishes with its handle; one only stays behind when
-    // the system went down. Between clearing its delete disposition and the
-    // replace, a publishing run's file is closed and unguarded, so only a
-    // file untouched for a while counts as stale.
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    if (Ticks(now) - Ticks(data.ftLastWriteTime) < kStaleAfterTicks) return;
-    DeleteFileA(path.c_str());
-  }
+  // A live run holds its working file without delete sharing, so the
+  // removal fails for it; a publishing run holds the archive's lock, under
+  // which alone cleaning runs.
+  void RemoveIfStale(const std::string& path) override { DeleteFileA(path.c_str()); }
 
   void SplitPath(const std::string& path, std::string* folder, std::string* name) override {
     size_t separator = path.find_last_of("\\/");

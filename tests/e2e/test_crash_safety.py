@@ -4,6 +4,7 @@ working file behind."""
 
 import os
 import random
+import shutil
 import signal
 import struct
 import subprocess
@@ -109,6 +110,28 @@ class CrashSafetyTest(harness.TestCase):
             for _ in range(3):
                 with self.subTest(signal=sig.name):
                     self.interrupt(sig, rng.uniform(0, duration * 0.9), applied)
+
+    @unittest.skipIf(shutil.which("strace") is None, "strace is not installed")
+    def test_interrupted_export_leaves_the_old_file_and_nothing_else(self):
+        self.make_skin()
+        old = file_bytes(self.path("vrd.cfg"))
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                # The export is held in its first fsync, the settings written
+                # but not in place, while the signal arrives.
+                proc = subprocess.Popen(
+                    ["strace", "-f", "-qq", "-o", os.devnull, "-e",
+                     "inject=fsync:delay_enter=1500000:when=1", harness.EXE, "--nowait"],
+                    cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                    preexec_fn=lambda: signal.signal(sig, signal.SIG_DFL))
+                proc.stdin.write(b"5\ny\ny\n")
+                proc.stdin.flush()
+                time.sleep(0.7)
+                with open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)) as f:
+                    os.kill(int(f.read().split()[0]), sig)
+                proc.wait(timeout=60)
+                self.assertEqual(file_bytes(self.path("vrd.cfg")), old)
+                self.assertEqual(stray_files(self.dir), [], "working file left after " + sig.name)
 
 
 if __name__ == "__main__":
