@@ -18,6 +18,8 @@ namespace {
 const DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
 const char kRandomChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+// What the random part may hold in working files of any platform's program.
+const char kNameChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 const size_t kRandomLength = 6;
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -77,24 +79,32 @@ SysResult IdentityOf(HANDLE file, FileIdentity* identity, std::string* error) {
   return SysResult::kOk;
 }
 
-// The final path of an open file, without the \\?\ prefix.
-bool FinalPath(HANDLE file, const std::string& given, std::string* path) {
+// Where the system found the open file: the path as given when it leads
+// there without links (it may be shorter than the full path, and the ANSI
+// calls take at most MAX_PATH characters), else the final path without the
+// \\?\ prefix.
+void FinalPath(HANDLE file, const std::string& given, std::string* path) {
   char buffer[MAX_PATH + 16];
+  char full[MAX_PATH + 16];
   DWORD length = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
-  if (length > 0 && length < sizeof buffer) {
-    std::string result(buffer, length);
-    if (result.compare(0, 8, "\\\\?\\UNC\\") == 0) {
-      result = "\\\\" + result.substr(8);
-    } else if (result.compare(0, 4, "\\\\?\\") == 0) {
-      result = result.substr(4);
-    }
-    *path = result;
-    return true;
+  DWORD fulllength = GetFullPathNameA(given.c_str(), sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof buffer) length = 0;
+  std::string result(buffer, length);
+  if (result.compare(0, 8, "\\\\?\\UNC\\") == 0) {
+    result = "\\\\" + result.substr(8);
+  } else if (result.compare(0, 4, "\\\\?\\") == 0) {
+    result = result.substr(4);
   }
-  length = GetFullPathNameA(given.c_str(), sizeof buffer, buffer, nullptr);
-  if (length == 0 || length >= sizeof buffer) return false;
-  *path = std::string(buffer, length);
-  return true;
+  const bool direct = length == 0 || (fulllength > 0 && fulllength < sizeof full &&
+                                      lstrcmpiA(full, result.c_str()) == 0);
+  if (!direct) {
+    *path = result;
+    return;
+  }
+  // ReplaceFileA finds the folder by the last backslash: a bare name gets
+  // one, and slashes become backslashes.
+  *path = given.find_first_of("\\/:") == std::string::npos ? ".\\" + given : given;
+  for (char& c : *path) c = c == '/' ? '\\' : c;
 }
 
 bool SetDeleteOnClose(HANDLE file, bool remove) {
@@ -138,7 +148,7 @@ class WinSkinPlatform : public SkinPlatform {
     if (GetFileType(file.get()) != FILE_TYPE_DISK) return SysResult::kNotRegular;
     SysResult result = IdentityOf(file.get(), identity, error);
     if (result != SysResult::kOk) return result;
-    if (!FinalPath(file.get(), path, realpath)) return Failed(error);
+    FinalPath(file.get(), path, realpath);
     *handle = reinterpret_cast<Handle>(file.release());
     return SysResult::kOk;
   }
@@ -294,7 +304,7 @@ class WinSkinPlatform : public SkinPlatform {
       std::string name = entry.cFileName;
       if (name.size() == prefix.size() + kRandomLength &&
           name.compare(0, prefix.size(), prefix) == 0 &&
-          name.find_first_not_of(kRandomChars, prefix.size()) == std::string::npos &&
+          name.find_first_not_of(kNameChars, prefix.size()) == std::string::npos &&
           !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         found.push_back(Join(folder, name));
       }
@@ -322,7 +332,11 @@ class WinSkinPlatform : public SkinPlatform {
 
   void SleepMilliseconds(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
 
-  size_t MaxNameLength(const std::string&) override { return 255; }
+  // The ANSI calls take paths of at most MAX_PATH characters with the NUL.
+  size_t MaxNameLength(const std::string& folder) override {
+    const size_t used = folder.size() + 2;  // the separator and the NUL
+    return used < MAX_PATH ? MAX_PATH - used : 1;
+  }
 };
 
 }  // namespace

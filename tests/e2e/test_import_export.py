@@ -12,6 +12,7 @@ from harness import ABORTED, MENU, RETRY, banner, header, listing, settings_text
 
 EXPORT = "Export this setup to file: %s, [y]es [n]o ? "
 OVERWRITE = "Overwrite existing, [y]es [n]o ? "
+NO_FOLDER = "Path not found." if harness.WINDOWS else "No such file or directory"  # Wine's text
 APPLY = "Apply these settings, [y]es [n]o ? "
 MISSING = "WARNING: Missing setting for the %s.\n"
 REMOVED = "WARNING: Unsupported setting found, most likely a setting that got removed.\n"
@@ -148,7 +149,7 @@ class ImportExportTest(harness.TestCase):
             (old, "vrd.cfg", "y\nn\n", OVERWRITE + "Cancelled.\n", old),
             (old, "vrd.cfg", "n\n", "Cancelled.\n", old),
             (None, "no/x.cfg", "y\n", "ERROR: Could not write file: no/x.cfg\n"
-             "Reason: No such file or directory\n" + ABORTED, None),
+             "Reason: %s\n" % NO_FOLDER + ABORTED, None),
             # Written beside itself under a short name, whatever its own length.
             (old, "x" * 246 + ".cfg", "y\ny\n", OVERWRITE + done, written),
         ]

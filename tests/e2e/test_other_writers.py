@@ -162,7 +162,7 @@ class OtherWritersTest(harness.TestCase):
         proc = self.start(["--import", "--nowait"], stdin=subprocess.DEVNULL)
         self.assertEqual(proc.wait(timeout=60), 0, proc.stdout.read().decode())
         proc = self.start(["--nowait"], stdin=subprocess.PIPE)
-        out = proc.communicate(b"5\ny\ny\n", timeout=60)[0].decode()
+        out = text(proc.communicate(b"5\ny\ny\n", timeout=60)[0])
         self.assertTrue(out.endswith("File successfully written.\n"), out)
         # On Windows a live run's file is held open, which a test cannot imitate.
         self.assertEqual(stray_files(self.dir), sorted(others + [live] * (not POSIX_ONLY)))
