@@ -489,7 +489,8 @@ class PosixSkinPlatform : public SkinPlatform {
     if (dir == nullptr) return found;
     while (struct dirent* entry = readdir(dir)) {
       std::string name = entry->d_name;
-      if (name.size() == prefix.size() + kRandomLength && name.compare(0, prefix.size(), prefix) == 0 &&
+      if (name.size() == prefix.size() + kRandomLength &&
+          name.compare(0, prefix.size(), prefix) == 0 &&
           name.find_first_not_of(kRandomChars, prefix.size()) == std::string::npos) {
         found.push_back(Join(folder, name));
       }
@@ -503,8 +504,8 @@ class PosixSkinPlatform : public SkinPlatform {
     if (fd.get() < 0) return;
     struct stat st;
     // A live run holds the lock on its working file until it ends.
-    if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
-        SameFile(fd.get(), path)) {
+    if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+        flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && SameFile(fd.get(), path)) {
       unlink(path.c_str());
     }
   }

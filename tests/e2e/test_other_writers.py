@@ -212,11 +212,15 @@ class PosixFileTest(harness.TestCase):
         self.make_skin()
         self.write_file("vrd.cfg", CHAT[2])
 
+    def as_user(self, user, command):
+        """command run as user (uid, gid[, supplementary group]), or as we are for None."""
+        if user is None:
+            return command
+        groups = ["--groups=%d" % user[2]] if len(user) > 2 else ["--clear-groups"]
+        return ["setpriv", "--reuid=%d" % user[0], "--regid=%d" % user[1]] + groups + command
+
     def run_import(self, user=None, limit=None):
-        command = [harness.EXE, "--import", "--nowait"]
-        if user is not None:
-            command = ["setpriv", "--reuid=%d" % user[0], "--regid=%d" % user[1],
-                       "--clear-groups"] + command
+        command = self.as_user(user, [harness.EXE, "--import", "--nowait"])
         preexec = limit and (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
         proc = subprocess.run(command, cwd=self.dir, capture_output=True, timeout=60,
                               preexec_fn=preexec, stdin=subprocess.DEVNULL)
@@ -245,10 +249,7 @@ class PosixFileTest(harness.TestCase):
                 self.assert_untouched()
 
     def run_export(self, user=None, cfg="vrd.cfg", wrapper=()):
-        command = list(wrapper) + [harness.EXE, "--nowait", "--ie=" + cfg]
-        if user is not None:
-            command = ["setpriv", "--reuid=%d" % user[0], "--regid=%d" % user[1],
-                       "--clear-groups"] + command
+        command = self.as_user(user, list(wrapper) + [harness.EXE, "--nowait", "--ie=" + cfg])
         proc = subprocess.run(command, cwd=self.dir, capture_output=True, timeout=60,
                               input=b"5\ny\ny\n")
         out = text(proc.stdout)
@@ -348,8 +349,11 @@ class PosixFileTest(harness.TestCase):
         status, out = self.run_import(user=member)
         self.assertEqual((status, out[-len(FOREIGN + ABORTED):]), (1, FOREIGN + ABORTED), out)
         self.assert_untouched()
-        for user in (owner, None):  # the owner, then root
+        # The owner, root, and the owner with the archive in another of the
+        # owner's groups (the group must be kept too).
+        for user, group in ((owner, 1000), (None, 1000), (owner + (1001,), 1001)):
             self.restore()
+            owner = (1000, group)
             os.chown(self.archive, *owner)
             os.chmod(self.archive, 0o664)
             os.setxattr(self.archive, "user.origin", b"skin shop")

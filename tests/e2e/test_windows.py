@@ -46,8 +46,8 @@ class WindowsProgramTest(harness.TestCase):
     @unittest.skipIf(CC is None, "no mingw-w64 compiler for the helper program")
     def test_a_program_holding_the_skin(self):
         helper = os.path.join(self.dir, "hold_file.exe")
-        subprocess.run([CC, "-O2", "-o", helper,
-                        os.path.join(harness.SOURCE_DIR, "tests", "e2e", "hold_file.c")], check=True)
+        source = os.path.join(harness.SOURCE_DIR, "tests", "e2e", "hold_file.c")
+        subprocess.run([CC, "-O2", "-o", helper, source], check=True)
         self.make_skin()
         reset = banner() + MENU + "\nReset to default setup, [y]es [n]o ? "
         in_use = ("ERROR: File not writeable: vrd.zip\nCheck file permissions of vrd.zip\n"
@@ -60,7 +60,8 @@ class WindowsProgramTest(harness.TestCase):
         for share, seconds, tail in cases:
             with self.subTest(share=share, seconds=seconds):
                 self.restore()
-                holder = subprocess.Popen(harness.RUNNER + [helper, "vrd.zip", share, str(seconds)],
+                holder = subprocess.Popen(harness.RUNNER + [helper, "vrd.zip", share,
+                                                            str(seconds)],
                                           cwd=self.dir, stdout=subprocess.PIPE)
                 self.addCleanup(holder.kill)
                 self.assertEqual(holder.stdout.readline().strip(), b"held")

@@ -93,8 +93,8 @@ TEST_F(SettingsFileTest, ExportReplacesTheFileBehindItsLinks) {
   fs::create_symlink("../vrd.cfg", tmp.Sub("sub/link2"));
   testing::internal::CaptureStdout();
   EXPECT_FALSE(program.ExportFile());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Could not write file: " + path +
-                                                        "\nReason: Too many levels of symbolic links\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: Could not write file: " + path + "\nReason: Too many levels of symbolic links\n");
 }
 
 }  // namespace
