@@ -129,6 +129,7 @@ class CrashSafetyTest(harness.TestCase):
                 time.sleep(0.7)
                 with open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)) as f:
                     os.kill(int(f.read().split()[0]), sig)
+                proc.stdin.close()
                 proc.wait(timeout=60)
                 self.assertEqual(file_bytes(self.path("vrd.cfg")), old)
                 self.assertEqual(stray_files(self.dir), [], "working file left after " + sig.name)
