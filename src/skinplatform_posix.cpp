@@ -1,7 +1,9 @@
 // SkinPlatform on POSIX systems. Working files are unnamed (Linux O_TMPFILE)
-// where the file system allows it, else named files that signal handlers
-// remove; locks are flock locks; metadata is copied with fchown, fchmod and
-// the extended-attribute calls, which carry POSIX access control lists.
+// where the file system allows it, else named files that the signal handler
+// removes (those of the skin and of the settings file alike); locks are
+// flock locks; metadata is copied with fchown, fchmod and the
+// extended-attribute calls, which carry POSIX access control lists. Files
+// are opened through the system, whose rules for links hold.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
