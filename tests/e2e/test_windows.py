@@ -54,7 +54,9 @@ class WindowsProgramTest(harness.TestCase):
                   "The skin is in use by another program, for example the game: vrd.zip\n")
         cases = [  # sharing modes the holder allows, seconds it holds, what the run prints
             ("rd", 30, "Reset successfully done.\n"),  # the game: read and delete shared
+            ("rwd", 30, "Reset successfully done.\n"),
             ("r", 30, in_use + ABORTED),
+            ("rw", 30, in_use + ABORTED),
             ("r", 1.5, "Reset successfully done.\n"),  # a scanner that soon lets go
         ]
         for share, seconds, tail in cases:
