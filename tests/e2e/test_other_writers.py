@@ -177,18 +177,6 @@ class OtherWritersTest(harness.TestCase):
                                      "archive: vrd.zip\n" + ABORTED), out)
         self.assert_untouched()
 
-    @unittest.skipIf(harness.WINDOWS, "a Windows path is at most 260 characters long")
-    def test_long_archive_names_can_be_changed(self):
-        name = "s" * 246 + ".zip"
-        self.make_skin(name)
-        self.write_file("vrd.cfg", CHAT[2])
-        proc = self.start(["--import", "--nowait", "--skin=" + name, "--ie=vrd.cfg"],
-                          stdin=subprocess.DEVNULL)
-        out = proc.communicate(timeout=60)[0].decode()
-        self.assertEqual(proc.returncode, 0, out)
-        self.assertEqual(live_position(read_entries(self.archive), 1), 1)
-        self.assertEqual(stray_files(self.dir), [])
-
     def test_only_a_regular_file_is_a_skin(self):
         os.mkdir(self.path("folder.zip"))
         kinds = ["folder.zip"]
