@@ -164,6 +164,29 @@ bool SameFile(int fd, const std::string& path) {
          byfd.st_dev == bypath.st_dev && byfd.st_ino == bypath.st_ino;
 }
 
+// True when following the links that end `path` would cross one that
+// another user planted in a shared sticky folder (like /tmp): a link owned
+// by neither this user nor the folder's owner. Linux refuses to follow such
+// links where fs.protected_symlinks is set; the program refuses them
+// everywhere, so a link planted by another user never redirects a write.
+bool CrossesPlantedLink(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat link, folder;
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return false;
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (stat(dir.c_str(), &folder) != 0) return false;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    if (shared && link.st_uid != geteuid() && link.st_uid != folder.st_uid) return true;
+    char target[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    if (length <= 0) return false;
+    target[length] = '\0';
+    path = target[0] == '/' ? std::string(target) : dir + target;
+  }
+  return false;
+}
+
 // Where the system found the open file: no link is resolved by hand, so the
 // system's own rules for following links (fs.protected_symlinks) held.
 bool PathOf(int fd, const std::string& given, std::string* path) {
@@ -335,6 +358,10 @@ class PosixSkinPlatform : public SkinPlatform {
 
   SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                         std::string* realpath, std::string* error) override {
+    if (CrossesPlantedLink(path)) {
+      *error = std::strerror(EACCES);
+      return SysResult::kFailed;
+    }
     ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
       *error = std::strerror(errno);
