@@ -8,6 +8,7 @@
 #endif
 
 #define VRDSKINCFG_BUILD "10"
+#define VRDSKINCFG_BUILD_NUMBER 10
 #define VRDSKINCFG_DEFAULTZIP "vrd.zip"
 #define VRDSKINCFG_VERFILE "skinconfig/ver"
 #define VRDSKINCFG_CFGEXT ".cfg"
