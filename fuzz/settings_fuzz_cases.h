@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "SkinCfgProgram.h"
-#include "import_export.h"
 #include "fuzz_scratch.h"
+#include "import_export.h"
 
 namespace settingsfuzz {
 
@@ -45,15 +45,17 @@ inline std::string RunSettingsCase(const uint8_t* data, size_t size) {
   const auto parsed = settingstext::Parse(reinterpret_cast<const char*>(data), size, items);
   if (parsed.ok && parsed.build <= 0) return "a build number below 1 was taken";
   for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
-    if (!InRange(items[i], parsed.selected[i], true)) return std::string("bad selection for ") + items[i].name;
+    if (!InRange(items[i], parsed.selected[i], true))
+      return std::string("bad selection for ") + items[i].name;
   }
   const auto& notes = parsed.messages;
   const Note last = notes.count > 0 ? notes.list[notes.count - 1].note : Note::kMissing;
-  const bool failed = last == Note::kInvalidFile || last == Note::kNoDelimiter || last == Note::kNoEnding;
+  const bool failed =
+      last == Note::kInvalidFile || last == Note::kNoDelimiter || last == Note::kNoEnding;
   if (parsed.ok == failed) return "a failed parse does not end with its located note";
   if (!parsed.ok) return "";
-  const auto reconciled = settingstext::Reconcile(parsed.selected, parsed.build,
-                                                  parsed.unsupported, items, VRDSKINCFG_BUILD_NUMBER);
+  const auto reconciled = settingstext::Reconcile(parsed.selected, parsed.build, parsed.unsupported,
+                                                  items, VRDSKINCFG_BUILD_NUMBER);
   if (!reconciled.accepted) return "";
 
   SetupItemInfo accepted[VRDSKINCFG_NUMITEMS];
@@ -62,7 +64,8 @@ inline std::string RunSettingsCase(const uint8_t* data, size_t size) {
     if (!reconciled.missing[i]) accepted[i].currentval = parsed.selected[i];
   }
   const auto composed = settingstext::Compose(accepted, VRDSKINCFG_BUILD);
-  if (composed.fault != settingstext::Composed::Fault::kNone) return "the accepted setup does not export";
+  if (composed.fault != settingstext::Composed::Fault::kNone)
+    return "the accepted setup does not export";
   const auto again = settingstext::Parse(composed.text, sizeof composed.text, accepted);
   const auto check = settingstext::Reconcile(again.selected, again.build, again.unsupported,
                                              accepted, VRDSKINCFG_BUILD_NUMBER);
@@ -70,7 +73,8 @@ inline std::string RunSettingsCase(const uint8_t* data, size_t size) {
     return "the exported setup does not read back";
   }
   for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
-    if (again.selected[i] != accepted[i].currentval) return std::string("round trip changed ") + items[i].name;
+    if (again.selected[i] != accepted[i].currentval)
+      return std::string("round trip changed ") + items[i].name;
   }
   return "";
 }
@@ -147,7 +151,7 @@ inline std::string RunAnswersCase(const uint8_t* data, size_t size) {
   if (freopen(path.c_str(), "rb", stdin) == nullptr) return "";
   program = NewProgram();
   if (program->SelectSetup()) {
-    const std::string problem = CheckDialogue(*program);
+    std::string problem = CheckDialogue(*program);
     if (!problem.empty()) return problem;
   }
   for (;;) {

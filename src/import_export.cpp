@@ -142,8 +142,8 @@ int32_t FindItem(const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS], int32_t item
 int32_t ReadHeader(const char* line, size_t length) {
   const size_t start = sizeof kHeaderStart - 1;
   const size_t end = FindText(line, length, kHeaderEnd);
-  const bool valid = FindText(line, length, kHeaderStart) == 0 && end != kNotFound &&
-                     end > start && end - start <= kMaxBuildDigits;
+  const bool valid = FindText(line, length, kHeaderStart) == 0 && end != kNotFound && end > start &&
+                     end - start <= kMaxBuildDigits;
   return valid ? ToInt32(line + start, end - start) : 0;
 }
 
@@ -218,9 +218,10 @@ settingstext::Parsed settingstext::Parse(const char* text, size_t length,
   return parsed;
 }
 
-settingstext::Reconciled settingstext::Reconcile(
-    const int32_t (&selected)[VRDSKINCFG_NUMITEMS], int32_t build, bool unsupported,
-    const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS], int32_t ownbuild) {
+settingstext::Reconciled settingstext::Reconcile(const int32_t (&selected)[VRDSKINCFG_NUMITEMS],
+                                                 int32_t build, bool unsupported,
+                                                 const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS],
+                                                 int32_t ownbuild) {
   Reconciled reconciled;
   bool requiredmissing = false;
   bool othermissing = false;
@@ -255,7 +256,8 @@ settingstext::Reconciled settingstext::Reconcile(
 settingstext::Composed settingstext::Compose(const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS],
                                              const char* ownbuild) {
   Composed composed;
-  int used = std::snprintf(composed.text, sizeof composed.text, kHeaderFormat, ownbuild);
+  size_t used = static_cast<size_t>(
+      std::snprintf(composed.text, sizeof composed.text, kHeaderFormat, ownbuild));
   for (int32_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
     const SetupItemInfo& item = items[i];
     if (item.currentval < 0 || item.currentval >= item.numvalues) {
@@ -263,13 +265,14 @@ settingstext::Composed settingstext::Compose(const SetupItemInfo (&items)[VRDSKI
       return composed;
     }
     char line[32];
-    const int n = std::snprintf(line, sizeof line, "%d,%d;\n", static_cast<int>(item.id),
-                                static_cast<int>(item.value[item.currentval].id));
-    if (static_cast<size_t>(used + n) > kMaxCfgText) {
+    const size_t n =
+        static_cast<size_t>(std::snprintf(line, sizeof line, "%d,%d;\n", static_cast<int>(item.id),
+                                          static_cast<int>(item.value[item.currentval].id)));
+    if (used + n > kMaxCfgText) {
       composed = Composed{Composed::Fault::kOverflow, i, __LINE__, {}};
       return composed;
     }
-    std::memcpy(composed.text + used, line, static_cast<size_t>(n) + 1);
+    std::memcpy(composed.text + used, line, n + 1);
     used += n;
   }
   return composed;

@@ -47,9 +47,9 @@ struct Messages {
 
 // What the lines of a text set, up to the first line that could not be read.
 struct Parsed {
-  bool ok = false;           // the header and every data line were read
-  int32_t build = 0;         // from the header
-  bool unsupported = false;  // a line named an unknown item or alternative
+  bool ok = false;                        // the header and every data line were read
+  int32_t build = 0;                      // from the header
+  bool unsupported = false;               // a line named an unknown item or alternative
   int32_t selected[VRDSKINCFG_NUMITEMS];  // positions; -1 where no line set one
   Messages messages;
 };

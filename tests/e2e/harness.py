@@ -47,7 +47,8 @@ HELP = ("Usage: {prog} [--skin=<file>] [--ie=<file>] [--import] [--nowait] [--he
 
 
 def banner(skin_file=None):
-    return "{prog} (build %s)\n" % BUILD + ("" if skin_file is None else "Skin file: %s\n" % skin_file)
+    skin_line = "" if skin_file is None else "Skin file: %s\n" % skin_file
+    return "{prog} (build %s)\n" % BUILD + skin_line
 
 
 def not_found(name):
