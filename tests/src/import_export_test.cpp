@@ -32,16 +32,20 @@ class SettingsFileTest : public ::testing::Test {
 TEST_F(SettingsFileTest, HugeNumbersNeverWrapAround) {
   using settingstext::Note;
   const std::string exported = settingstext::Compose(program.items, VRDSKINCFG_BUILD).text;
-  const struct { std::string line; Note note; } cases[] = {
-      {"4294967297,5;", Note::kUnknownItem}, {"-" + std::string(90, '9') + ",5;", Note::kUnknownItem},
-      {"1,4294967301;", Note::kUnknownValue}, {"1,-4294967291;", Note::kUnknownValue},
-      {"1," + std::string(90, '9') + "5;", Note::kUnknownValue}};
+  const struct {
+    std::string line;
+    Note note;
+  } cases[] = {{"4294967297,5;", Note::kUnknownItem},
+               {"-" + std::string(90, '9') + ",5;", Note::kUnknownItem},
+               {"1,4294967301;", Note::kUnknownValue},
+               {"1,-4294967291;", Note::kUnknownValue},
+               {"1," + std::string(90, '9') + "5;", Note::kUnknownValue}};
   for (const auto& c : cases) {
     std::string text = exported;
     text.replace(text.find("\n1,5;\n") + 1, 4, c.line);
     const auto parsed = settingstext::Parse(text.data(), text.size(), program.items);
-    const auto reconciled = settingstext::Reconcile(parsed.selected, parsed.build, parsed.unsupported,
-                                                    program.items, VRDSKINCFG_BUILD_NUMBER);
+    const auto reconciled = settingstext::Reconcile(
+        parsed.selected, parsed.build, parsed.unsupported, program.items, VRDSKINCFG_BUILD_NUMBER);
     std::vector<std::pair<Note, int32_t>> notes;
     for (const auto* messages : {&parsed.messages, &reconciled.messages}) {
       for (size_t i = 0; i < messages->count; ++i) {
