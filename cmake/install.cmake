@@ -4,13 +4,8 @@
 #   cpack --config BUILD/CPackConfig.cmake   # (Linux) vrdskincfg_<build>-1_<arch>.deb
 include(GNUInstallDirs)
 
-# Packages carry the build number the program prints, so it is read from there.
-file(STRINGS ${CMAKE_SOURCE_DIR}/src/buildconfig.h _vrd_build_line
-     REGEX "^#define VRDSKINCFG_BUILD \"[0-9]+\"")
-string(REGEX REPLACE ".*\"([0-9]+)\".*" "\\1" VRD_BUILD "${_vrd_build_line}")
-if(NOT VRD_BUILD)
-  message(FATAL_ERROR "no build number in src/buildconfig.h")
-endif()
+# The packages carry VRD_BUILD, the build number the program prints:
+# CMakeLists.txt reads it from BUILD_NUMBER.
 
 install(TARGETS ${VRD_PROGNAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 

@@ -15,8 +15,8 @@ TARGETS="zip_open_fuzzer zip_update_fuzzer settings_file_fuzzer console_input_fu
 
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DVRD_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-# shellcheck disable=SC2086
-cmake --build "$BUILD" -j"$(nproc)" $(for t in $TARGETS; do printf ' --target %s' "$t"; done) >/dev/null
+# shellcheck disable=SC2086  # TARGETS splits into the target names on purpose
+cmake --build "$BUILD" -j"$(nproc)" --target $TARGETS >/dev/null
 
 SEEDS=$BUILD/seeds
 rm -rf "$SEEDS"
@@ -45,7 +45,11 @@ for i, name in enumerate(sorted(os.listdir(src))):
     with open(os.path.join(dst, name), "wb") as f:
         f.write(steer[i % len(steer)] + data)
 
-def settings(build="10", skip=(), extra="", eol="\n"):
+build = skin.BUILD.decode()
+older, newer = str(int(build) - 1), str(int(build) + 1)
+
+
+def settings(build=build, skip=(), extra="", eol="\n"):
     lines = ["# vrdskincfg (build %s) --- Skin configuration" % build]
     lines += ["%d,%d;" % (item.id, item.values[-1].id) for item in skin.CATALOGUE
               if item.id not in skip]
@@ -53,8 +57,8 @@ def settings(build="10", skip=(), extra="", eol="\n"):
 
 answers = [b"1\n" + b"\n" * 18 + b"y\n", b"1\n2\n" + b"1\n" * 18 + b"n\n", b"y\0junk\n6\n",
            b"a" * 300 + b"\n5\ny\ny\n", b"0\n07\n100\n\n4\nN\n"]
-files = [settings(), settings(eol="\r\n"), settings("9", (17, 18, 19, 20, 21)),
-         settings("11", (1,), "1,99;\n8,1;\n"), settings("10", (3,)), settings()[:-1]]
+files = [settings(), settings(eol="\r\n"), settings(older, (17, 18, 19, 20, 21)),
+         settings(newer, (1,), "1,99;\n8,1;\n"), settings(build, (3,)), settings()[:-1]]
 for folder, inputs in (("answers", answers), ("settings", files)):
     for i, data in enumerate(inputs):
         with open(os.path.join(seeds, folder, "seed%d" % i), "wb") as f:

@@ -4,6 +4,7 @@
 #ifndef FUZZ_SETTINGS_FUZZ_CASES_H
 #define FUZZ_SETTINGS_FUZZ_CASES_H
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "SkinCfgProgram.h"
 #include "fuzz_scratch.h"
+#include "import_export.h"
 
 namespace settingsfuzz {
 
@@ -29,37 +31,50 @@ inline bool InRange(const SetupItemInfo& item, int32_t pos, bool noneallowed) {
   return (noneallowed && pos == -1) || (pos >= 0 && pos < item.numvalues);
 }
 
-// The input is a settings file. Whatever it holds, every selection it makes
-// names an alternative of its item; a file the import accepts exports and
-// reads back to the same selections, without any warning.
+// The input is a settings text, given straight to the pure reading (the
+// file's own limits are ReadImportFile's). Whatever it holds, every
+// selection it makes names an alternative of its item, and the failed ones
+// end with one located note; a text the import accepts exports and reads
+// back to the same selections, without any note.
 inline std::string RunSettingsCase(const uint8_t* data, size_t size) {
-  static const std::string path = fuzzscratch::Path(".cfg");
-  auto program = NewProgram();
+  using settingstext::Note;
+  static const std::unique_ptr<SkinCfgProgram> program = NewProgram();
   if (program == nullptr) return "the item table cannot be built";
-  if (!fuzzscratch::Write(path, data, size)) return "";
-  snprintf(program->cfgfilename, sizeof program->cfgfilename, "%s", path.c_str());
+  if (size == 0 || size >= VRDSKINCFG_CFGDATASIZE) return "";
+  const auto& items = program->items;
+  const auto parsed = settingstext::Parse(reinterpret_cast<const char*>(data), size, items);
+  if (parsed.ok && parsed.build <= 0) return "a build number below 1 was taken";
+  for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
+    if (!InRange(items[i], parsed.selected[i], true))
+      return std::string("bad selection for ") + items[i].name;
+  }
+  const auto& notes = parsed.messages;
+  const Note last = notes.count > 0 ? notes.list[notes.count - 1].note : Note::kMissing;
+  const bool failed =
+      last == Note::kInvalidFile || last == Note::kNoDelimiter || last == Note::kNoEnding;
+  if (parsed.ok == failed) return "a failed parse does not end with its located note";
+  if (!parsed.ok) return "";
+  const auto reconciled = settingstext::Reconcile(parsed.selected, parsed.build, parsed.unsupported,
+                                                  items, VRDSKINCFG_BUILD_NUMBER);
+  if (!reconciled.accepted) return "";
 
-  const bool imported = program->ImportFile();
-  if (imported && (size == 0 || size >= VRDSKINCFG_CFGDATASIZE)) {
-    return "a file of " + std::to_string(size) + " bytes was taken";
+  SetupItemInfo accepted[VRDSKINCFG_NUMITEMS];
+  std::copy(std::begin(items), std::end(items), std::begin(accepted));
+  for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
+    if (!reconciled.missing[i]) accepted[i].currentval = parsed.selected[i];
   }
-  if (imported && program->cfgbuild <= 0) return "a build number below 1 was taken";
-  for (const SetupItemInfo& item : program->items) {
-    if (!InRange(item, item.selectedval, true)) return std::string("bad selection for ") + item.name;
-  }
-  if (!imported || !program->CheckImportedSettings()) return "";
-  for (SetupItemInfo& item : program->items) {
-    if (!InRange(item, item.selectedval, false)) return std::string("no selection for ") + item.name;
-    item.currentval = item.selectedval;
-    item.selectedval = -1;
-  }
-  if (!program->BuildSetupData()) return "the accepted setup does not export";
-  if (!program->ParseImportFile() || !program->CheckImportedSettings() ||
-      program->cfgunsupported) {
+  const auto composed = settingstext::Compose(accepted, VRDSKINCFG_BUILD);
+  if (composed.fault != settingstext::Composed::Fault::kNone)
+    return "the accepted setup does not export";
+  const auto again = settingstext::Parse(composed.text, sizeof composed.text, accepted);
+  const auto check = settingstext::Reconcile(again.selected, again.build, again.unsupported,
+                                             accepted, VRDSKINCFG_BUILD_NUMBER);
+  if (!again.ok || again.messages.count != 0 || !check.accepted || check.messages.count != 0) {
     return "the exported setup does not read back";
   }
-  for (const SetupItemInfo& item : program->items) {
-    if (item.selectedval != item.currentval) return std::string("round trip changed ") + item.name;
+  for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
+    if (again.selected[i] != accepted[i].currentval)
+      return std::string("round trip changed ") + items[i].name;
   }
   return "";
 }
@@ -136,7 +151,7 @@ inline std::string RunAnswersCase(const uint8_t* data, size_t size) {
   if (freopen(path.c_str(), "rb", stdin) == nullptr) return "";
   program = NewProgram();
   if (program->SelectSetup()) {
-    const std::string problem = CheckDialogue(*program);
+    std::string problem = CheckDialogue(*program);
     if (!problem.empty()) return problem;
   }
   for (;;) {

@@ -137,14 +137,11 @@ class SkinCfgProgram {
   bool ExportFileExists(bool* exists);
   bool ExportFile();
   bool BuildSetupData();
-  bool BuildSetupDataItem(const SetupItemInfo* item);
   bool WriteExportFile();
   bool ImportFile();
   bool ReadImportFile();
   bool ParseImportFile();
-  void SetImportedValue(int32_t itemid, int32_t valueid);
   bool CheckImportedSettings();
-  bool CheckMissingSetting(SetupItemInfo* item);
 
   // --- skin archive access (file) ---
   bool OpenZip(bool readonly);

@@ -3,11 +3,13 @@
 #ifndef VRDSKINCFG_BUILDCONFIG_H
 #define VRDSKINCFG_BUILDCONFIG_H
 
+// VRDSKINCFG_BUILD (text) and VRDSKINCFG_BUILD_NUMBER, from BUILD_NUMBER.
+#include "buildnumber.h"
+
 #ifndef VRD_PROGNAME
 #define VRD_PROGNAME "vrdskincfg"
 #endif
 
-#define VRDSKINCFG_BUILD "10"
 #define VRDSKINCFG_DEFAULTZIP "vrd.zip"
 #define VRDSKINCFG_VERFILE "skinconfig/ver"
 #define VRDSKINCFG_CFGEXT ".cfg"

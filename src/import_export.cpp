@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "SkinCfgProgram.h"
+#include "import_export.h"
 #include "plainfile.h"
 #include "scoped.h"
 #include "skinfile.h"
@@ -73,7 +73,212 @@ bool RefuseIrregular(SkinCfgProgram* program, plainfile::Kind kind) {
   return true;
 }
 
+// Prints what the settings text gave, in order, with the texts the user
+// knows; located errors name the settings file.
+void PrintSettingsMessages(SkinCfgProgram* program, const settingstext::Messages& messages) {
+  using settingstext::Note;
+  const char* path = program->cfgfilename;
+  for (size_t i = 0; i < messages.count; ++i) {
+    const settingstext::Message& m = messages.list[i];
+    switch (m.note) {
+      case Note::kInvalidFile:
+        program->PrintError(kUnit, m.sourceline, "ParseImportFile(): Invalid file: %s\n", path);
+        break;
+      case Note::kNoDelimiter:
+        program->PrintError(kUnit, m.sourceline,
+                            "ParseImportFile(): Delimiter not found in file: %s at line:%d\n", path,
+                            static_cast<int>(m.arg));
+        break;
+      case Note::kNoEnding:
+        program->PrintError(kUnit, m.sourceline,
+                            "ParseImportFile(): Ending not found in file: %s at line:%d\n", path,
+                            static_cast<int>(m.arg));
+        break;
+      case Note::kUnknownItem:
+        program->PrintMessage(
+            "WARNING: Unsupported setting found, most likely a setting that got removed.\n");
+        break;
+      case Note::kUnknownValue:
+        program->PrintMessage("WARNING: Unsupported setting for the %s.\n",
+                              program->items[m.arg].name);
+        break;
+      case Note::kMissing:
+        program->PrintMessage("WARNING: Missing setting for the %s.\n", program->items[m.arg].name);
+        break;
+      case Note::kBroken:
+        program->PrintMessage("ERROR: The settings file is broken.\n");
+        break;
+      case Note::kVersionMismatch:
+        program->PrintMessage("ERROR: The settings file version does not match its content.\n");
+        break;
+      case Note::kOlderBuild:
+        program->PrintMessage(
+            "NOTE: The settings file was saved with an older version of this program.\n");
+        program->PrintMessage("      This version offers some additional functionality.\n");
+        break;
+      case Note::kNewerBuild:
+        program->PrintMessage(
+            "WARNING: The settings file was saved with a newer version of this program.\n");
+        break;
+    }
+  }
+}
+
+// Position of the alternative with this id, or -1.
+int32_t FindValue(const SetupItemInfo& item, int32_t valueid) {
+  for (int32_t p = 0; p < item.numvalues && p < VRDSKINCFG_MAXVALUESPERITEM; ++p) {
+    if (item.value[p].id == valueid) return p;
+  }
+  return -1;
+}
+
+// Index of the item with this id, or -1: a settings file may name any id.
+int32_t FindItem(const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS], int32_t itemid) {
+  for (int32_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
+    if (items[i].id == itemid) return i;
+  }
+  return -1;
+}
+
+// The header's build number, or 0 when the line is no valid header.
+int32_t ReadHeader(const char* line, size_t length) {
+  const size_t start = sizeof kHeaderStart - 1;
+  const size_t end = FindText(line, length, kHeaderEnd);
+  const bool valid = FindText(line, length, kHeaderStart) == 0 && end != kNotFound && end > start &&
+                     end - start <= kMaxBuildDigits;
+  return valid ? ToInt32(line + start, end - start) : 0;
+}
+
 }  // namespace
+
+void settingstext::Messages::Add(Note note, int32_t arg, int sourceline) {
+  // The bound holds for every text of at most the settings file's size;
+  // this check only keeps a broken promise from writing past the list.
+  if (count < kMaxMessages) list[count++] = Message{note, arg, sourceline};
+}
+
+settingstext::Parsed settingstext::Parse(const char* text, size_t length,
+                                         const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS]) {
+  Parsed parsed;
+  for (int32_t& s : parsed.selected) s = -1;
+  // The text ends at its first NUL; a file with a NUL byte is cut there.
+  if (length > kMaxCfgText) length = kMaxCfgText;
+  const size_t nul = FindChar(text, length, '\0');
+  if (nul != kNotFound) length = nul;
+
+  size_t pos = 0;
+  int32_t linenumber = 0;
+  for (;;) {
+    const size_t feed = FindChar(text + pos, length - pos, '\n');
+    // Text after the last line feed is no line: a half-written last line is
+    // ignored rather than misread.
+    if (feed == kNotFound) break;
+    const char* line = text + pos;
+    const size_t linelength = feed;
+    pos += feed + 1;
+    ++linenumber;
+
+    if (linenumber == 1) {
+      parsed.build = ReadHeader(line, linelength);
+      if (parsed.build <= 0) {
+        parsed.messages.Add(Note::kInvalidFile, 0, __LINE__);
+        return parsed;
+      }
+      continue;
+    }
+
+    const size_t comma = FindChar(line, linelength, ',');
+    if (comma == kNotFound) {
+      parsed.messages.Add(Note::kNoDelimiter, linenumber, __LINE__);
+      return parsed;
+    }
+    const char* rest = line + comma + 1;
+    const size_t semicolon = FindChar(rest, linelength - comma - 1, ';');
+    if (semicolon == kNotFound) {
+      parsed.messages.Add(Note::kNoEnding, linenumber, __LINE__);
+      return parsed;
+    }
+    const int32_t item = FindItem(items, ToInt32(line, comma));
+    if (item < 0) {
+      parsed.messages.Add(Note::kUnknownItem, 0, __LINE__);
+      parsed.unsupported = true;
+      continue;
+    }
+    const int32_t value = FindValue(items[item], ToInt32(rest, semicolon));
+    if (value >= 0) parsed.selected[item] = value;
+    // An unknown value after a known one for the same item keeps the known one.
+    if (parsed.selected[item] != -1) continue;
+    parsed.messages.Add(Note::kUnknownValue, item, __LINE__);
+    parsed.unsupported = true;
+  }
+
+  if (linenumber == 0) {
+    parsed.messages.Add(Note::kInvalidFile, 0, __LINE__);
+    return parsed;
+  }
+  parsed.ok = true;
+  return parsed;
+}
+
+settingstext::Reconciled settingstext::Reconcile(const int32_t (&selected)[VRDSKINCFG_NUMITEMS],
+                                                 int32_t build, bool unsupported,
+                                                 const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS],
+                                                 int32_t ownbuild) {
+  Reconciled reconciled;
+  bool requiredmissing = false;
+  bool othermissing = false;
+  // Every item is visited so that all gaps are reported, not just the first.
+  for (int32_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
+    if (selected[i] != -1) continue;
+    reconciled.messages.Add(Note::kMissing, i, __LINE__);
+    reconciled.missing[i] = true;
+    if (slotsizegroup::Contains(items[i].id)) {
+      requiredmissing = true;
+    } else {
+      othermissing = true;
+    }
+  }
+  if (requiredmissing) {
+    reconciled.messages.Add(Note::kBroken, 0, __LINE__);
+    return reconciled;
+  }
+  // Gaps are expected in a file of another build, but a file that claims our
+  // own build must match our table exactly.
+  reconciled.accepted = true;
+  if (!othermissing && !unsupported) return reconciled;
+  if (build == ownbuild) {
+    reconciled.messages.Add(Note::kVersionMismatch, 0, __LINE__);
+    reconciled.accepted = false;
+  } else {
+    reconciled.messages.Add(build < ownbuild ? Note::kOlderBuild : Note::kNewerBuild, 0, __LINE__);
+  }
+  return reconciled;
+}
+
+settingstext::Composed settingstext::Compose(const SetupItemInfo (&items)[VRDSKINCFG_NUMITEMS],
+                                             const char* ownbuild) {
+  Composed composed;
+  size_t used = static_cast<size_t>(
+      std::snprintf(composed.text, sizeof composed.text, kHeaderFormat, ownbuild));
+  for (int32_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
+    const SetupItemInfo& item = items[i];
+    if (item.currentval < 0 || item.currentval >= item.numvalues) {
+      composed = Composed{Composed::Fault::kInvalidSetting, i, __LINE__, {}};
+      return composed;
+    }
+    char line[32];
+    const size_t n =
+        static_cast<size_t>(std::snprintf(line, sizeof line, "%d,%d;\n", static_cast<int>(item.id),
+                                          static_cast<int>(item.value[item.currentval].id)));
+    if (used + n > kMaxCfgText) {
+      composed = Composed{Composed::Fault::kOverflow, i, __LINE__, {}};
+      return composed;
+    }
+    std::memcpy(composed.text + used, line, n + 1);
+    used += n;
+  }
+  return composed;
+}
 
 bool SkinCfgProgram::ExportFileExists(bool* exists) {
   *exists = false;
@@ -95,28 +300,19 @@ bool SkinCfgProgram::ExportFileExists(bool* exists) {
 bool SkinCfgProgram::ExportFile() { return BuildSetupData() && WriteExportFile(); }
 
 bool SkinCfgProgram::BuildSetupData() {
-  std::snprintf(cfgdata, sizeof cfgdata, kHeaderFormat, VRDSKINCFG_BUILD);
-  for (const SetupItemInfo& item : items) {
-    if (!BuildSetupDataItem(&item)) return false;
+  const settingstext::Composed composed = settingstext::Compose(items, VRDSKINCFG_BUILD);
+  switch (composed.fault) {
+    case settingstext::Composed::Fault::kNone:
+      break;
+    case settingstext::Composed::Fault::kInvalidSetting:
+      PrintError(kUnit, composed.sourceline, "BuildSetupDataItem(): Invalid item setting: %s\n",
+                 items[composed.item].name);
+      return false;
+    case settingstext::Composed::Fault::kOverflow:
+      PrintError(kUnit, composed.sourceline, "BuildSetupDataItem(): Buffer overflow\n");
+      return false;
   }
-  return true;
-}
-
-bool SkinCfgProgram::BuildSetupDataItem(const SetupItemInfo* item) {
-  if (item->currentval < 0 || item->currentval >= item->numvalues) {
-    PrintError(kUnit, __LINE__, "BuildSetupDataItem(): Invalid item setting: %s\n", item->name);
-    return false;
-  }
-  char line[32];
-  const int n = std::snprintf(line, sizeof line, "%d,%d;\n", static_cast<int>(item->id),
-                              static_cast<int>(item->value[item->currentval].id));
-  const size_t used = std::strlen(cfgdata);
-  const size_t added = static_cast<size_t>(n);
-  if (used + added > kMaxCfgText) {
-    PrintError(kUnit, __LINE__, "BuildSetupDataItem(): Buffer overflow\n");
-    return false;
-  }
-  std::memcpy(cfgdata + used, line, added + 1);
+  std::memcpy(cfgdata, composed.text, sizeof cfgdata);
   return true;
 }
 
@@ -204,120 +400,22 @@ bool SkinCfgProgram::ReadImportFile() {
 }
 
 bool SkinCfgProgram::ParseImportFile() {
-  cfgunsupported = false;
-  // The text ends at its first NUL; a file with a NUL byte is cut there, and
-  // no search below ever looks past that end.
-  size_t textlength = FindChar(cfgdata, sizeof cfgdata, '\0');
-  if (textlength == kNotFound) textlength = sizeof cfgdata;
-
-  size_t pos = 0;
-  int linenumber = 0;
-  for (;;) {
-    const size_t feed = FindChar(cfgdata + pos, textlength - pos, '\n');
-    // Text after the last line feed is no line: a half-written last line is
-    // ignored rather than misread.
-    if (feed == kNotFound) break;
-    const char* line = cfgdata + pos;
-    const size_t length = feed;
-    pos += feed + 1;
-    ++linenumber;
-
-    if (linenumber == 1) {
-      const size_t start = sizeof kHeaderStart - 1;
-      const size_t end = FindText(line, length, kHeaderEnd);
-      const bool valid = FindText(line, length, kHeaderStart) == 0 && end != kNotFound &&
-                         end > start && end - start <= kMaxBuildDigits;
-      if (!valid) {
-        PrintError(kUnit, __LINE__, "ParseImportFile(): Invalid file: %s\n", cfgfilename);
-        return false;
-      }
-      cfgbuild = ToInt32(line + start, end - start);
-      if (cfgbuild <= 0) {
-        PrintError(kUnit, __LINE__, "ParseImportFile(): Invalid file: %s\n", cfgfilename);
-        return false;
-      }
-      continue;
-    }
-
-    const size_t comma = FindChar(line, length, ',');
-    if (comma == kNotFound) {
-      PrintError(kUnit, __LINE__, "ParseImportFile(): Delimiter not found in file: %s at line:%d\n",
-                 cfgfilename, linenumber);
-      return false;
-    }
-    const int32_t itemid = ToInt32(line, comma);
-    const char* rest = line + comma + 1;
-    const size_t semicolon = FindChar(rest, length - comma - 1, ';');
-    if (semicolon == kNotFound) {
-      PrintError(kUnit, __LINE__, "ParseImportFile(): Ending not found in file: %s at line:%d\n",
-                 cfgfilename, linenumber);
-      return false;
-    }
-    SetImportedValue(itemid, ToInt32(rest, semicolon));
-  }
-
-  if (linenumber == 0) {
-    PrintError(kUnit, __LINE__, "ParseImportFile(): Invalid file: %s\n", cfgfilename);
-    return false;
-  }
-  return true;
-}
-
-void SkinCfgProgram::SetImportedValue(int32_t itemid, int32_t valueid) {
-  SetupItemInfo* item = FindItemById(itemid);
-  if (item == nullptr) {
-    PrintMessage("WARNING: Unsupported setting found, most likely a setting that got removed.\n");
-    cfgunsupported = true;
-    return;
-  }
-  for (int32_t p = 0; p < item->numvalues && p < VRDSKINCFG_MAXVALUESPERITEM; ++p) {
-    if (item->value[p].id == valueid) {
-      item->selectedval = p;
-      break;
-    }
-  }
-  // An unknown value after a known one for the same item keeps the known one.
-  if (item->selectedval != -1) return;
-  PrintMessage("WARNING: Unsupported setting for the %s.\n", item->name);
-  cfgunsupported = true;
-}
-
-bool SkinCfgProgram::CheckMissingSetting(SetupItemInfo* item) {
-  if (item->selectedval != -1) return false;
-  PrintMessage("WARNING: Missing setting for the %s.\n", item->name);
-  item->selectedval = item->currentval;
-  return true;
+  const settingstext::Parsed parsed = settingstext::Parse(cfgdata, sizeof cfgdata, items);
+  PrintSettingsMessages(this, parsed.messages);
+  cfgbuild = parsed.build;
+  cfgunsupported = parsed.unsupported;
+  for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) items[i].selectedval = parsed.selected[i];
+  return parsed.ok;
 }
 
 bool SkinCfgProgram::CheckImportedSettings() {
-  bool requiredmissing = false;
-  bool othermissing = false;
-  // Every item is visited so that all gaps are reported, not just the first.
-  for (SetupItemInfo& item : items) {
-    if (!CheckMissingSetting(&item)) continue;
-    if (slotsizegroup::Contains(item.id)) {
-      requiredmissing = true;
-    } else {
-      othermissing = true;
-    }
+  int32_t selected[VRDSKINCFG_NUMITEMS];
+  for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) selected[i] = items[i].selectedval;
+  const settingstext::Reconciled reconciled =
+      settingstext::Reconcile(selected, cfgbuild, cfgunsupported, items, VRDSKINCFG_BUILD_NUMBER);
+  PrintSettingsMessages(this, reconciled.messages);
+  for (size_t i = 0; i < VRDSKINCFG_NUMITEMS; ++i) {
+    if (reconciled.missing[i]) items[i].selectedval = items[i].currentval;
   }
-  if (requiredmissing) {
-    PrintMessage("ERROR: The settings file is broken.\n");
-    return false;
-  }
-  // Gaps are expected in a file of another build, but a file that claims our
-  // own build must match our table exactly.
-  if (!othermissing && !cfgunsupported) return true;
-  const int32_t build = ToInt32(VRDSKINCFG_BUILD, sizeof VRDSKINCFG_BUILD - 1);
-  if (cfgbuild == build) {
-    PrintMessage("ERROR: The settings file version does not match its content.\n");
-    return false;
-  }
-  if (cfgbuild < build) {
-    PrintMessage("NOTE: The settings file was saved with an older version of this program.\n");
-    PrintMessage("      This version offers some additional functionality.\n");
-  } else {
-    PrintMessage("WARNING: The settings file was saved with a newer version of this program.\n");
-  }
-  return true;
+  return reconciled.accepted;
 }

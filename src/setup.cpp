@@ -201,6 +201,7 @@ void CopyEntryNames(char (&target)[VRDSKINCFG_MAXFILESPERITEM][VRDSKINCFG_MAXSTR
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the Windows build rewrites it
 void ConvertPath(char* name) {
 #ifdef VRD_PLATFORM_WINDOWS
   for (char* p = name; *p != '\0'; ++p) {

@@ -315,7 +315,7 @@ bool SkinCfgProgram::CheckVersion(bool* match) {
     PrintError(kUnit, __LINE__, "CheckVersion(): Invalid version file\n");
     return false;
   }
-  *match = (number == strtoll(VRDSKINCFG_BUILD, nullptr, 10));
+  *match = (number == VRDSKINCFG_BUILD_NUMBER);
   return true;
 }
 

@@ -27,7 +27,7 @@ bash tools/release.sh >/dev/null
 cmp -s "$scratch/SHA256SUMS.first" dist/SHA256SUMS ||
   fail "two builds of one commit differ: $(diff "$scratch/SHA256SUMS.first" dist/SHA256SUMS)"
 echo "the second build is byte-identical"
-build=$(sed -n 's/^#define VRDSKINCFG_BUILD "\([0-9]*\)"$/\1/p' src/buildconfig.h)
+build=$(cat BUILD_NUMBER)
 
 # run DIR EXPECTED-STATUS PROGRAM ARGS...: runs in DIR with no input, keeps the output.
 run() {

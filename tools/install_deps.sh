@@ -6,7 +6,8 @@ set -euo pipefail
 
 packages=(cmake make g++ pkg-config zlib1g-dev libargtable2-dev libgtest-dev googletest
           python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev groff-base
-          strace time "$@")  # time: peak memory in bench/run_bench.sh
+          strace time clang-format clang-tidy shellcheck pyflakes3 "$@")
+# time: peak memory in bench/run_bench.sh; clang-format to pyflakes3: tools/lint.sh
 
 missing=()
 for p in "${packages[@]}"; do

@@ -31,7 +31,11 @@ from collections import namedtuple
 SEED = 20240610
 DATE_TIME = (2012, 6, 10, 14, 30, 0)
 VERSION_ENTRY = "skinconfig/ver"
-BUILD = b"10"
+# The program's build number, as its version entry holds it: defined once,
+# in BUILD_NUMBER at the top of the source tree.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "BUILD_NUMBER"),
+          "rb") as _f:
+    BUILD = _f.read().strip()
 
 Value = namedtuple("Value", "id label entries variant slotsize")
 Item = namedtuple("Item", "id name live default values")
@@ -463,7 +467,7 @@ def parse_args(argv):
         description="Write a complete vrdskincfg skin archive (deterministic).")
     p.add_argument("out", nargs="?", help="archive to write (not needed with --list)")
     v = p.add_mutually_exclusive_group()
-    v.add_argument("--version", metavar="TEXT", help='content of skinconfig/ver (default "10")')
+    v.add_argument("--version", metavar="TEXT", help='content of skinconfig/ver (default "%s")' % BUILD.decode())
     v.add_argument("--version-hex", metavar="HEX", help="content of skinconfig/ver as hex bytes")
     v.add_argument("--no-version", action="store_true", help="leave skinconfig/ver out")
     p.add_argument("--live", action="append", metavar="ITEMID=POS",

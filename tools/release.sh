@@ -19,8 +19,8 @@ step() { echo; echo "=== $*"; }
 step "packages"
 bash tools/install_deps.sh dpkg-dev g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev
 
-build=$(sed -n 's/^#define VRDSKINCFG_BUILD "\([0-9]*\)"$/\1/p' src/buildconfig.h)
-[ -n "$build" ] || { echo "$0: no build number in src/buildconfig.h" >&2; exit 1; }
+build=$(cat BUILD_NUMBER)
+[ -n "$build" ] || { echo "$0: no build number in BUILD_NUMBER" >&2; exit 1; }
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 umask 022

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run, and
-# the macOS-named and Windows (under Wine) programs against the end-to-end suite.
+# the macOS-named and Windows (under Wine) programs against the end-to-end suite,
+# then the format and lint checks.
 source "$(dirname "$0")/script_start.sh"
 
 step "build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j$jobs
-ctest --test-dir build -j$jobs --output-on-failure
+cmake --build build -j"$jobs"
+ctest --test-dir build -j"$jobs" --output-on-failure
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVRD_SANITIZE=ON >/dev/null
-cmake --build build-asan -j$jobs
+cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan -j$jobs --output-on-failure
+  ctest --test-dir build-asan -j"$jobs" --output-on-failure
 
 step "fuzzing (bounded)"
 bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-40}"
@@ -23,5 +24,8 @@ bash tools/ci_macos_variant.sh
 
 step "Windows program under Wine"
 bash tools/ci_windows.sh
+
+step "format and lint"
+bash tools/lint.sh
 echo
 echo "All tests passed."

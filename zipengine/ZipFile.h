@@ -67,6 +67,15 @@ class CZipFile : public CZipAbstractFile {
   // system cannot (the caller copies the rest with Read and Write, which
   // also report any real error) or the source ends early.
   uint64_t CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, uint64_t count);
+  // The most bytes CopyFrom asks the system for in one call, and how many
+  // calls it made. Tests shrink the limit so that a small archive needs many
+  // calls, as a large one does.
+  struct CopyCalls {
+    uint64_t maxBytes;
+    uint64_t made;
+  };
+  static constexpr uint64_t kMaxCopyCall = uint64_t{1} << 30;
+  static inline CopyCalls s_copyCalls = {kMaxCopyCall, 0};
   // Starts writing the range to the device without waiting for it, so that
   // a later Flush, which reports any error, has less left to wait for. Does
   // nothing where the system offers no such call.

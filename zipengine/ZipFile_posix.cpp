@@ -131,10 +131,10 @@ void CZipFile::Write(const void* buffer, uint32_t count) {
 uint64_t CZipFile::CopyFrom(const CZipFile& source, uint64_t from, uint64_t to, uint64_t count) {
   uint64_t done = 0;
 #if VRD_LINUX_CALLS
-  const uint64_t kMaxChunk = 1u << 30;
   while (done < count) {
     off_t in = static_cast<off_t>(from + done), out = static_cast<off_t>(to + done);
-    size_t chunk = static_cast<size_t>(std::min(count - done, kMaxChunk));
+    size_t chunk = static_cast<size_t>(std::min(count - done, s_copyCalls.maxBytes));
+    ++s_copyCalls.made;
     ssize_t n = copy_file_range(Fd(source.m_hFile), &in, Fd(m_hFile), &out, chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;

@@ -24,6 +24,10 @@ WINDOWS = PROG == "vrdskincfgw"
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
 import make_skin as skin  # noqa: E402  (the catalogue and the archive writer)
 
+# The program's build number (from BUILD_NUMBER), and one on either side.
+BUILD = skin.BUILD.decode()
+OLDER_BUILD, NEWER_BUILD = str(int(BUILD) - 1), str(int(BUILD) + 1)
+
 _LOCATION = re.compile(r"\[(vrdskincfg|setup|import_export|file):\d+\] ")
 
 # Texts the program prints in many runs.
@@ -43,7 +47,8 @@ HELP = ("Usage: {prog} [--skin=<file>] [--ie=<file>] [--import] [--nowait] [--he
 
 
 def banner(skin_file=None):
-    return "{prog} (build 10)\n" + ("" if skin_file is None else "Skin file: %s\n" % skin_file)
+    skin_line = "" if skin_file is None else "Skin file: %s\n" % skin_file
+    return "{prog} (build %s)\n" % BUILD + skin_line
 
 
 def not_found(name):
@@ -63,11 +68,11 @@ def listing(positions=None):
         positions.get(item.id, item.default)].label + "\n" for item in items)
 
 
-def header(build="10"):
+def header(build=BUILD):
     return "# vrdskincfg (build %s) --- Skin configuration\n" % build
 
 
-def settings_text(positions=None, build="10", skip=(), eol="\n"):
+def settings_text(positions=None, build=BUILD, skip=(), eol="\n"):
     """A settings file as the export writes it; items in `skip` get no line."""
     positions = positions or {}
     return (header(build) + "".join(

@@ -34,10 +34,12 @@ def version(data):
 OPENS = [["--stored"], ["--tool", "zip"], ["--tool", "zip", "--stored"], ["--stub", "1000"],
          ["--tool", "zip", "--stub", "4096"], ["--filler", "40", "--filler-size", "3000"],
          ["--backslash", "gui/pointer_normal.png"]]
-OPENS += [version(v) for v in (b"10", b"10\n", b"010", b"10\r\n", b"10\0junk",
-                               b"10\n" + b"any text " * 20)]
+B = harness.BUILD.encode()
+OPENS += [version(v) for v in (B, B + b"\n", b"0" + B, B + b"\r\n", B + b"\0junk",
+                               B + b"\n" + b"any text " * 20)]
 # (make_skin options, error) of skins that end the run.
-VERSIONS = [(version(v), WRONG) for v in (b"9", b"11", b"100", b"0000000000000010")]
+VERSIONS = [(version(v), WRONG) for v in (harness.OLDER_BUILD.encode(), harness.NEWER_BUILD.encode(),
+                                          B + b"0", B.rjust(16, b"0"))]
 VERSIONS += [(version(v), INVALID) for v in (b"abc", b"1 0", b"0", b"", b" 10", b"\n10", b"1\xb10")]
 VERSIONS += [(["--no-version"], "ERROR: [file:#] ReadVersionFile(): file not found\n")]
 DAMAGED = [

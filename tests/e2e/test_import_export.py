@@ -8,7 +8,8 @@ import stat
 import unittest
 
 import harness
-from harness import ABORTED, MENU, RETRY, banner, header, listing, settings_text
+from harness import (ABORTED, BUILD, MENU, NEWER_BUILD, OLDER_BUILD, RETRY, banner, header, listing,
+                     settings_text)
 
 EXPORT = "Export this setup to file: %s, [y]es [n]o ? "
 OVERWRITE = "Overwrite existing, [y]es [n]o ? "
@@ -49,27 +50,27 @@ def padded(size):
 # positions applied).
 APPLIED = [
     ("complete", settings_text(TARGET), "", TARGET),
-    ("older build, items missing", settings_text(TARGET, "9", LATE), LATE_MISSING + OLDER,
+    ("older build, items missing", settings_text(TARGET, OLDER_BUILD, LATE), LATE_MISSING + OLDER,
      keep_live(LATE)),
-    ("newer build, items missing", settings_text(TARGET, "11", LATE), LATE_MISSING + NEWER,
+    ("newer build, items missing", settings_text(TARGET, NEWER_BUILD, LATE), LATE_MISSING + NEWER,
      keep_live(LATE)),
-    ("three-digit build", settings_text(TARGET, "100", LATE), LATE_MISSING + NEWER,
+    ("three-digit build", settings_text(TARGET, "999", LATE), LATE_MISSING + NEWER,
      keep_live(LATE)),
-    ("removed item, older", settings_text(TARGET, "9") + "8,1;\n", REMOVED + OLDER, TARGET),
-    ("unknown alternative, older", settings_text(TARGET, "9", (1,)) + "1,99;\n",
+    ("removed item, older", settings_text(TARGET, OLDER_BUILD) + "8,1;\n", REMOVED + OLDER, TARGET),
+    ("unknown alternative, older", settings_text(TARGET, OLDER_BUILD, (1,)) + "1,99;\n",
      "WARNING: Unsupported setting for the Chat.\n" + MISSING % "Chat" + OLDER, keep_live((1,))),
     # A known alternative stays, and a later unknown one for its item goes unremarked.
-    ("known, then unknown alternative", settings_text(TARGET, "9") + "1,99;\n", "", TARGET),
+    ("known, then unknown alternative", settings_text(TARGET, OLDER_BUILD) + "1,99;\n", "", TARGET),
     ("CRLF line ends", settings_text(TARGET, eol="\r\n"), "", TARGET),
-    ("last line without line feed", settings_text(TARGET, "11")[:-1],
+    ("last line without line feed", settings_text(TARGET, NEWER_BUILD)[:-1],
      MISSING % "Loot window" + NEWER, keep_live((21,))),
     ("256 bytes", padded(256), "", TARGET),
 ]
 # Files that end the run: (case, file content or None for no file, messages).
 REFUSED = [
-    ("this build, items missing", settings_text(TARGET, "10", LATE), LATE_MISSING + MISMATCH),
+    ("this build, items missing", settings_text(TARGET, BUILD, LATE), LATE_MISSING + MISMATCH),
     # Every gap is reported before the missing slot-size item ends the import.
-    ("trade window and loot window missing", settings_text(TARGET, "9", (3, 21)),
+    ("trade window and loot window missing", settings_text(TARGET, OLDER_BUILD, (3, 21)),
      MISSING % "Trade/give window" + MISSING % "Loot window"
      + "ERROR: The settings file is broken.\n"),
     ("removed item, this build", settings_text(TARGET) + "8,1;\n", REMOVED + MISMATCH),
@@ -132,7 +133,7 @@ class ImportExportTest(harness.TestCase):
         self.for_each_import(REFUSED, check)
 
     def test_import_declined_leaves_the_archive(self):
-        self.put_settings(settings_text(TARGET, "9", LATE))
+        self.put_settings(settings_text(TARGET, OLDER_BUILD, LATE))
         self.assert_run(["--nowait"], banner() + MENU + "\nImporting settings from file: vrd.cfg\n"
                         + LATE_MISSING + OLDER + "\n" + listing(keep_live(LATE)) + "\n" + APPLY
                         + RETRY * 2 + "No changes made.\n", 0, stdin="4\n\nno\nN\n")

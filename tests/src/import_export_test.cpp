@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include "test_util.h"
 #include "SkinCfgProgram.h"
+#include "import_export.h"
 
 namespace {
 
@@ -25,28 +28,36 @@ class SettingsFileTest : public ::testing::Test {
 };
 
 // Wrapping would read the 10-digit ids as Chat's first alternative (item 1,
-// value 5) and accept the file silently; the endless ones would overflow.
+// value 5) and accept the text silently; the endless ones would overflow.
 TEST_F(SettingsFileTest, HugeNumbersNeverWrapAround) {
-  ASSERT_TRUE(program.ExportFile());
-  const std::string exported = ziptest::ReadFileBytes(path);
-  const std::string removed =
-      "WARNING: Unsupported setting found, most likely a setting that got removed.\n";
-  const std::string unsupported = "WARNING: Unsupported setting for the Chat.\n";
-  const struct { std::string line, warning; } cases[] = {
-      {"4294967297,5;", removed}, {"-" + std::string(90, '9') + ",5;", removed},
-      {"1,4294967301;", unsupported}, {"1,-4294967291;", unsupported},
-      {"1," + std::string(90, '9') + "5;", unsupported}};
+  using settingstext::Note;
+  const std::string exported = settingstext::Compose(program.items, VRDSKINCFG_BUILD).text;
+  const struct {
+    std::string line;
+    Note note;
+  } cases[] = {{"4294967297,5;", Note::kUnknownItem},
+               {"-" + std::string(90, '9') + ",5;", Note::kUnknownItem},
+               {"1,4294967301;", Note::kUnknownValue},
+               {"1,-4294967291;", Note::kUnknownValue},
+               {"1," + std::string(90, '9') + "5;", Note::kUnknownValue}};
   for (const auto& c : cases) {
     std::string text = exported;
-    ziptest::WriteFileBytes(path, text.replace(text.find("\n1,5;\n") + 1, 4, c.line));
-    for (SetupItemInfo& item : program.items) item.selectedval = -1;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(program.ImportFile());
-    EXPECT_FALSE(program.CheckImportedSettings());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              c.warning + "WARNING: Missing setting for the Chat.\n"
-                          "ERROR: The settings file version does not match its content.\n")
-        << c.line;
+    text.replace(text.find("\n1,5;\n") + 1, 4, c.line);
+    const auto parsed = settingstext::Parse(text.data(), text.size(), program.items);
+    const auto reconciled = settingstext::Reconcile(
+        parsed.selected, parsed.build, parsed.unsupported, program.items, VRDSKINCFG_BUILD_NUMBER);
+    std::vector<std::pair<Note, int32_t>> notes;
+    for (const auto* messages : {&parsed.messages, &reconciled.messages}) {
+      for (size_t i = 0; i < messages->count; ++i) {
+        notes.emplace_back(messages->list[i].note, messages->list[i].arg);
+      }
+    }
+    // Chat is item 0 of the table.
+    const std::vector<std::pair<Note, int32_t>> expected = {
+        {c.note, 0}, {Note::kMissing, 0}, {Note::kVersionMismatch, 0}};
+    EXPECT_TRUE(parsed.ok) << c.line;
+    EXPECT_EQ(notes, expected) << c.line;
+    EXPECT_FALSE(reconciled.accepted) << c.line;
   }
 }
 
