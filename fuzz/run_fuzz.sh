@@ -11,6 +11,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${VRD_FUZZ_BUILD:-$ROOT/build-fuzz}
 PYTHON=${PYTHON:-python3}
 MAX_LEN=131072
+JOBS=$(nproc)
 TARGETS="zip_open_fuzzer zip_update_fuzzer settings_file_fuzzer console_input_fuzzer"
 
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DVRD_FUZZ=ON -DBUILD_TESTING=OFF \
@@ -71,25 +72,41 @@ TMPDIR=$BUILD/tmp
 export TMPDIR
 mkdir -p "$TMPDIR"
 trap 'case $TMPDIR in /dev/shm/*) rm -rf "$TMPDIR";; esac' EXIT
-status=0
-for target in $TARGETS; do
-  case $target in
+# fuzz TARGET: runs one target for SECONDS_EACH, its output in $BUILD/TARGET.log.
+fuzz() {
+  case $1 in
     zip_open_fuzzer) seeds=$SEEDS/open dict=zip.dict max_len=$MAX_LEN ;;
     zip_update_fuzzer) seeds=$SEEDS/update dict=zip.dict max_len=$MAX_LEN ;;
     settings_file_fuzzer) seeds=$SEEDS/settings dict=settings.dict max_len=1024 ;;
     console_input_fuzzer) seeds=$SEEDS/answers dict=answers.dict max_len=4096 ;;
   esac
-  work=$BUILD/work/$target
-  mkdir -p "$work"
-  echo "== $target: $SECONDS_EACH s"
-  if ! "$BUILD/fuzz/$target" "$work" "$seeds" -dict="$ROOT/fuzz/$dict" \
-      -max_total_time="$SECONDS_EACH" -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 \
-      -artifact_prefix="$BUILD/artifacts/$target-" -print_final_stats=1 \
-      >"$BUILD/$target.log" 2>&1; then
-    status=1
-    echo "$target FAILED; see $BUILD/$target.log and $BUILD/artifacts/"
-    grep -E "ERROR|SUMMARY|_fuzzer:" "$BUILD/$target.log" | head -5
+  mkdir -p "$BUILD/work/$1"
+  "$BUILD/fuzz/$1" "$BUILD/work/$1" "$seeds" -dict="$ROOT/fuzz/$dict" \
+    -max_total_time="$SECONDS_EACH" -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 \
+    -artifact_prefix="$BUILD/artifacts/$1-" -print_final_stats=1 >"$BUILD/$1.log" 2>&1
+}
+
+# The targets run side by side, one per processor, so the run takes
+# SECONDS_EACH per round of targets rather than per target.
+status=0
+batch=""
+for target in $TARGETS ""; do
+  if [ -n "$target" ]; then
+    echo "== $target: $SECONDS_EACH s"
+    fuzz "$target" &
+    batch="$batch $!:$target"
+    [ "$(echo "$batch" | wc -w)" -lt "$JOBS" ] && continue
   fi
-  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|cov:" "$BUILD/$target.log" | tail -3
+  for job in $batch; do
+    name=${job#*:}
+    if ! wait "${job%%:*}"; then
+      status=1
+      echo "$name FAILED; see $BUILD/$name.log and $BUILD/artifacts/"
+      grep -E "ERROR|SUMMARY|_fuzzer:" "$BUILD/$name.log" | head -5
+    fi
+    echo "-- $name"
+    grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|cov:" "$BUILD/$name.log" | tail -3
+  done
+  batch=""
 done
 exit $status
