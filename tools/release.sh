@@ -13,13 +13,15 @@
 # and linked both ways (cmake/static_program.cmake); the three builds run side
 # by side.
 # Everything is built afresh in build-release/ (the fetched library sources
-# and arm64 libraries are kept in build-sources/). Two runs from one commit
+# and arm64 libraries are kept in build-sources/); VRD_RELEASE_BUILD and
+# VRD_RELEASE_DIST name other folders for a second build beside the first. Two runs from one commit
 # give byte-identical files: all times are the last commit's
 # (SOURCE_DATE_EPOCH), archives have a fixed order, owner and mode, and the
 # source path is mapped out of the programs. Debian 12, as root or with sudo
 # (installs what is missing).
 source "$(dirname "$0")/script_start.sh"
-out=build-release
+out=${VRD_RELEASE_BUILD:-build-release}
+dist=${VRD_RELEASE_DIST:-dist}
 
 step "packages"
 bash tools/install_deps.sh dpkg-dev g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev \
@@ -33,8 +35,8 @@ umask 022
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "note: the tree has uncommitted changes; they are built in"
 fi
-rm -rf "$out" dist
-mkdir -p "$out" dist
+rm -rf "$out" "$dist"
+mkdir -p "$out" "$dist"
 
 step "library sources (kept in build-sources/)"
 bash tools/fetch_from_apt.sh source build-sources/argtable2 argtable2
@@ -87,7 +89,7 @@ check_needed() {  # PROGRAM ALLOWED-REGEX
 packaged='libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|libz\.so\.1|ld-linux-aarch64\.so\.1'
 
 folder="vrdskincfg-$build"
-tarball() {  # ARCH STRIP-PROGRAM: dist/vrdskincfg-<build>-linux-ARCH.tar.gz
+tarball() {  # ARCH STRIP-PROGRAM: $dist/vrdskincfg-<build>-linux-ARCH.tar.gz
   local arch=$1 strip=$2 stage="$root/$out/stage-$1"
   check_needed "$out/$arch/static/vrdskincfg" ''
   cmake --install "$out/$arch" --prefix "$stage/$folder" >/dev/null
@@ -97,12 +99,12 @@ tarball() {  # ARCH STRIP-PROGRAM: dist/vrdskincfg-<build>-linux-ARCH.tar.gz
   cp "$stage/$folder/share/doc/vrdskincfg/README" "$stage/$folder/README"
   tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
     --mode='u+rw,go+rX,go-w' --format=gnu -C "$stage" -cf - "$folder" |
-    gzip -n -9 >"dist/vrdskincfg-$build-linux-$arch.tar.gz"
+    gzip -n -9 >"$dist/vrdskincfg-$build-linux-$arch.tar.gz"
 }
-deb() {  # ARCH DEB-ARCH: dist/vrdskincfg_<build>-1_DEB-ARCH.deb
+deb() {  # ARCH DEB-ARCH: $dist/vrdskincfg_<build>-1_DEB-ARCH.deb
   check_needed "$out/$1/vrdskincfg" "$packaged"
   (cd "$out/$1" && cpack -G DEB >/dev/null)
-  cp "$out/$1/packages/vrdskincfg_${build}-1_$2.deb" dist/
+  cp "$out/$1/packages/vrdskincfg_${build}-1_$2.deb" "$dist/"
 }
 
 step "tarballs (static programs)"
@@ -114,7 +116,7 @@ deb x86_64 amd64
 # dpkg-shlibdeps cannot see arm64 libraries on this machine; the arm64
 # program is built by the same compiler and C library versions from the
 # same source, so it needs what the amd64 one needs.
-depends=$(dpkg-deb -f "dist/vrdskincfg_${build}-1_amd64.deb" Depends)
+depends=$(dpkg-deb -f "$dist/vrdskincfg_${build}-1_amd64.deb" Depends)
 echo "Depends: $depends"
 cmake "$out/aarch64" -DVRD_DEB_DEPENDS="$depends" >/dev/null
 deb aarch64 arm64
@@ -124,7 +126,7 @@ exe="$out/vrdskincfgw.exe"
 x86_64-w64-mingw32-strip -o "$exe" "$out/win/vrdskincfgw.exe"
 bash tools/check_windows_imports.sh "$exe"
 # Text files get CR LF line ends, for Notepad and its kin.
-python3 - "dist/vrdskincfgw-$build-win64.zip" <<EOF
+python3 - "$dist/vrdskincfgw-$build-win64.zip" <<EOF
 import os, sys, time, zipfile
 files = [  # name in the zip, source, text
     ("vrdskincfgw.exe", "$exe", False),
@@ -151,8 +153,8 @@ with zipfile.ZipFile(sys.argv[1], "w") as zf:
 EOF
 
 step "checksums"
-(cd dist && sha256sum "vrdskincfg-$build-linux-x86_64.tar.gz" "vrdskincfg-$build-linux-aarch64.tar.gz" \
+(cd "$dist" && sha256sum "vrdskincfg-$build-linux-x86_64.tar.gz" "vrdskincfg-$build-linux-aarch64.tar.gz" \
    "vrdskincfg_${build}-1_amd64.deb" "vrdskincfg_${build}-1_arm64.deb" \
    "vrdskincfgw-$build-win64.zip" >SHA256SUMS)
 echo "built from commit $(git rev-parse --short HEAD) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
-(cd dist && for f in *; do printf '%10d  %s\n' "$(stat -c %s "$f")" "$f"; done && cat SHA256SUMS)
+(cd "$dist" && for f in *; do printf '%10d  %s\n' "$(stat -c %s "$f")" "$f"; done && cat SHA256SUMS)
