@@ -29,22 +29,23 @@ if(NOT VRD_PLATFORM STREQUAL "windows")
   # Under the program's name, so that "man vrdskincfgm" finds it on a Mac.
   install(FILES ${_vrd_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           RENAME ${VRD_PROGNAME}.1.gz)
+  # bash-completion loads it by the program's name when the name is first completed.
+  install(FILES doc/vrdskincfg.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${VRD_PROGNAME})
 endif()
 
 # The players' guide, what changed, our licence, the licences of the
 # libraries linked in, and Debian's machine-readable copyright file.
-install(FILES doc/README-linux.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
+if(VRD_PLATFORM STREQUAL "windows")
+  install(FILES doc/README-windows.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.txt)
+else()
+  install(FILES doc/README-linux.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
+endif()
 install(FILES NEWS.md LICENSE doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES doc/licenses/zlib.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.zlib)
 install(FILES doc/licenses/argtable2.txt DESTINATION ${CMAKE_INSTALL_DOCDIR}
         RENAME LICENSE.argtable2)
 install(FILES doc/licenses/LGPL-2.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.LGPL-2)
-
-if(NOT VRD_PLATFORM STREQUAL "windows")
-  # bash-completion loads it by the program's name when the name is first completed.
-  install(FILES doc/vrdskincfg.bash-completion
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${VRD_PROGNAME})
-endif()
 
 # cmake --build BUILD --target uninstall removes what the last install of
 # BUILD put in place, as listed in BUILD/install_manifest.txt.

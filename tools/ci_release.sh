@@ -93,9 +93,8 @@ VRD_EXE="$arm" VRD_RUNNER=qemu-aarch64-static VRD_PROGNAME=vrdskincfg VRD_SOURCE
 echo "passed: $(grep -c '^Ran ' "$scratch/e2e.log") files, $((SECONDS - start)) s"
 
 step "Debian packages"
-for deb in "dist/vrdskincfg_${build}-1_amd64.deb" "dist/vrdskincfg_${build}-1_arm64.deb"; do
-  lintian --fail-on error,warning "$deb" || fail "lintian: $deb"
-done
+lintian --fail-on error,warning "dist/vrdskincfg_${build}-1_amd64.deb" \
+  "dist/vrdskincfg_${build}-1_arm64.deb" || fail "lintian found errors or warnings"
 echo "lintian: no errors or warnings"
 if dpkg-query -W vrdskincfg >/dev/null 2>&1; then
   fail "a vrdskincfg package is installed already; this check would replace it"
