@@ -96,12 +96,16 @@ step "Debian packages"
 lintian --fail-on error,warning "dist/vrdskincfg_${build}-1_amd64.deb" \
   "dist/vrdskincfg_${build}-1_arm64.deb" || fail "lintian found errors or warnings"
 echo "lintian: no errors or warnings"
+# The arm64 package's program, with its libraries: the cross compiler's C and
+# C++ libraries and the arm64 zlib the release build linked with.
+dpkg-deb -x "dist/vrdskincfg_${build}-1_arm64.deb" "$scratch/arm64-deb"
+roundtrip arm64-deb qemu-aarch64-static -L "/usr/aarch64-linux-gnu" \
+  -E LD_LIBRARY_PATH="$root/build-sources/arm64/lib/aarch64-linux-gnu" "$scratch/arm64-deb/usr/bin/vrdskincfg"
 if dpkg-query -W vrdskincfg >/dev/null 2>&1; then
   fail "a vrdskincfg package is installed already; this check would replace it"
 fi
 dpkg -i "dist/vrdskincfg_${build}-1_amd64.deb"
-run "$scratch" 0 vrdskincfg --help
-expect "Usage: vrdskincfg"
+roundtrip amd64-deb vrdskincfg
 man -w vrdskincfg >/dev/null || fail "man -w vrdskincfg finds no manual page"
 # The completion offers .zip files after --skin= and every file after --ie=.
 mkdir "$scratch/complete" && touch "$scratch/complete/"{a.zip,b.cfg}
@@ -119,9 +123,9 @@ dpkg -r vrdskincfg
 step "Windows zip under Wine"
 mkdir "$scratch/zip" && (cd "$scratch/zip" && unzip -q "$root/dist/vrdskincfgw-$build-win64.zip")
 grep -q $'\r$' "$scratch/zip/README.txt" || fail "README.txt has no CR LF line ends"
-# Every licence, notice or guide file the zip's own texts name is in the zip.
-for name in $(cat "$scratch/zip/"{README,NOTICE,NEWS}.txt |
-              grep -o -E '\b(LICENSE|NOTICE|NEWS|README)[A-Za-z0-9.-]*[A-Za-z0-9]' | sort -u); do
+# Every licence, notice or guide file the zip's Windows texts name is in the zip.
+for name in $(cat "$scratch/zip/"{README,NOTICE}.txt |
+              grep -o -E '\b(LICENSE|NOTICE|NEWS|README)([A-Za-z0-9.-]*[A-Za-z0-9])?' | sort -u); do
   [ -f "$scratch/zip/$name" ] || fail "the zip's texts name $name, which the zip lacks"
 done
 wineboot -i >/dev/null 2>&1
