@@ -98,9 +98,9 @@ lintian --fail-on error,warning "dist/vrdskincfg_${build}-1_amd64.deb" \
 echo "lintian: no errors or warnings"
 # The arm64 package's program, with its libraries: the cross compiler's C and
 # C++ libraries and the arm64 zlib the release build linked with.
-dpkg-deb -x "dist/vrdskincfg_${build}-1_arm64.deb" "$scratch/arm64-deb"
+dpkg-deb -x "dist/vrdskincfg_${build}-1_arm64.deb" "$scratch/arm64-package"
 roundtrip arm64-deb qemu-aarch64-static -L "/usr/aarch64-linux-gnu" \
-  -E LD_LIBRARY_PATH="$root/build-sources/arm64/lib/aarch64-linux-gnu" "$scratch/arm64-deb/usr/bin/vrdskincfg"
+  -E LD_LIBRARY_PATH="$root/build-sources/arm64/lib/aarch64-linux-gnu" "$scratch/arm64-package/usr/bin/vrdskincfg"
 if dpkg-query -W vrdskincfg >/dev/null 2>&1; then
   fail "a vrdskincfg package is installed already; this check would replace it"
 fi
