@@ -120,6 +120,8 @@ depends=$(dpkg-deb -f "$dist/vrdskincfg_${build}-1_amd64.deb" Depends)
 echo "Depends: $depends"
 cmake "$out/aarch64" -DVRD_DEB_DEPENDS="$depends" >/dev/null
 deb aarch64 arm64
+[ "$(dpkg-deb -f "$dist/vrdskincfg_${build}-1_arm64.deb" Depends)" = "$depends" ] ||
+  { echo "$0: the arm64 package does not declare the Depends above" >&2; exit 1; }
 
 step "Windows zip"
 exe="$out/vrdskincfgw.exe"
