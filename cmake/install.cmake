@@ -1,6 +1,9 @@
-# Install rules and the Debian package: the program, its manual page, the
-# README, our licence and the licences of the libraries linked into it.
-#   cmake --install BUILD [--prefix P]    # P/bin, P/share/man/man1, P/share/doc/vrdskincfg
+# Install rules and the Debian package: the program, its manual page, its
+# bash completion, the players' guide, NEWS, our licence and the licences of
+# the libraries linked into it.
+#   cmake --install BUILD [--prefix P]    # P/bin, P/share/man/man1, P/share/doc/vrdskincfg,
+#                                         # P/share/bash-completion/completions
+#   cmake --build BUILD --target uninstall   # removes them again
 #   cpack --config BUILD/CPackConfig.cmake   # (Linux) vrdskincfg_<build>-1_<arch>.deb
 include(GNUInstallDirs)
 
@@ -21,31 +24,70 @@ if(NOT VRD_PLATFORM STREQUAL "windows")
   # Under the program's name, so that "man vrdskincfgm" finds it on a Mac.
   install(FILES ${_vrd_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           RENAME ${VRD_PROGNAME}.1.gz)
+  # bash-completion loads it by the program's name when the name is first completed.
+  install(FILES doc/vrdskincfg.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${VRD_PROGNAME})
 endif()
 
-# The notices and every licence text in one file, as Debian asks for; the
-# LGPL text itself stays in its own file.
-set(_vrd_copyright "")
-foreach(part doc/NOTICE LICENSE doc/licenses/zlib.txt doc/licenses/argtable2.txt)
-  file(READ ${CMAKE_SOURCE_DIR}/${part} _vrd_text)
-  string(APPEND _vrd_copyright "${_vrd_text}\n")
-endforeach()
-file(WRITE ${CMAKE_BINARY_DIR}/copyright "${_vrd_copyright}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/doc/NOTICE ${CMAKE_SOURCE_DIR}/LICENSE
-  ${CMAKE_SOURCE_DIR}/doc/licenses/zlib.txt ${CMAKE_SOURCE_DIR}/doc/licenses/argtable2.txt)
-
-install(FILES README.md LICENSE ${CMAKE_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The players' guide, what changed, our licence, the licences of the
+# libraries linked in, and Debian's machine-readable copyright file.
+if(VRD_PLATFORM STREQUAL "windows")
+  install(FILES doc/README-windows.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.txt)
+else()
+  install(FILES doc/README-linux.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
+endif()
+install(FILES NEWS.md LICENSE doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES doc/licenses/zlib.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.zlib)
 install(FILES doc/licenses/argtable2.txt DESTINATION ${CMAKE_INSTALL_DOCDIR}
         RENAME LICENSE.argtable2)
 install(FILES doc/licenses/LGPL-2.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.LGPL-2)
 
+# cmake --build BUILD --target uninstall removes what the last install of
+# BUILD put in place, as listed in BUILD/install_manifest.txt.
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt
+          -P ${CMAKE_SOURCE_DIR}/cmake/uninstall.cmake
+  VERBATIM)
+
 if(VRD_PLATFORM STREQUAL "linux")
+  set(VRD_DEB_MAINTAINER "The vrdskincfg developers <maintainers@users.noreply.c-seed-9c262607.example>")
+  # dpkg-shlibdeps sees only this machine's own architecture; a cross build
+  # names its Depends (tools/release.sh takes them from the native package).
+  set(VRD_DEB_DEPENDS "" CACHE STRING "Depends of a cross-built Debian package")
+
+  # A build-id note and the compiler's .comment are all the linker leaves
+  # that no one needs; Debian's own packages drop .comment and .note.
+  if(CMAKE_OBJCOPY)
+    install(CODE "execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
+      --remove-section=.note \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${VRD_PROGNAME}\"
+      COMMAND_ERROR_IS_FATAL ANY)")
+  endif()
+
+  # The package's changelog, for the package only: its date is the release's
+  # (SOURCE_DATE_EPOCH when set, which string(TIMESTAMP) follows).
+  string(TIMESTAMP _vrd_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  file(WRITE ${CMAKE_BINARY_DIR}/changelog.Debian
+    "vrdskincfg (${VRD_BUILD}-1) unstable; urgency=medium\n\n"
+    "  * Build ${VRD_BUILD}; what it changed for players is in NEWS.md.\n\n"
+    " -- ${VRD_DEB_MAINTAINER}  ${_vrd_date}\n")
+  set(_vrd_changelog ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
+  add_custom_command(OUTPUT ${_vrd_changelog}
+    COMMAND gzip -n -9 -f -k ${CMAKE_BINARY_DIR}/changelog.Debian
+    DEPENDS ${CMAKE_BINARY_DIR}/changelog.Debian VERBATIM)
+  add_custom_target(debian_changelog ALL DEPENDS ${_vrd_changelog})
+  install(FILES ${_vrd_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT debian EXCLUDE_FROM_ALL)
+  file(WRITE ${CMAKE_BINARY_DIR}/lintian-overrides
+    "# The package is not meant for the Debian archive, so its first entry has\n"
+    "# no ITP bug to close.\n"
+    "vrdskincfg: initial-upload-closes-no-bugs\n")
+  install(FILES ${CMAKE_BINARY_DIR}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME vrdskincfg COMPONENT debian EXCLUDE_FROM_ALL)
+
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME vrdskincfg)
   set(CPACK_PACKAGE_VERSION ${VRD_BUILD})
-  set(CPACK_PACKAGE_CONTACT "The vrdskincfg developers")
+  set(CPACK_PACKAGE_CONTACT "${VRD_DEB_MAINTAINER}")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set up the user-interface skin of the game client")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "The skin of the game client is one ZIP archive (vrd.zip) holding the live\n"
@@ -57,11 +99,26 @@ if(VRD_PLATFORM STREQUAL "linux")
   string(REPLACE ";" "" CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
   set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION games)
+  # A tool for a game's files, not a game.
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Depends comes from the libraries the binary really needs. File times in
-  # the package come from SOURCE_DATE_EPOCH when it is set.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    if(NOT VRD_DEB_DEPENDS)
+      message(STATUS "VRD_DEB_DEPENDS is empty: a package made now would declare no Depends")
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VRD_DEB_DEPENDS}")
+  else()
+    # Depends from the libraries the program really needs.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  endif()
+  # One package of everything, the changelog included. File times in the
+  # package come from SOURCE_DATE_EPOCH when it is set.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_STRIP_FILES ON)
   set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)

@@ -8,8 +8,8 @@ source "$(dirname "$0")/script_start.sh"
 step "packages"
 bash tools/install_deps.sh g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine wine64
 
-step "argtable2 source"
-bash tools/fetch_argtable2_source.sh build-win/argtable2
+step "argtable2 source (kept in build-sources/, shared with tools/release.sh)"
+bash tools/fetch_from_apt.sh source build-sources/argtable2 argtable2
 
 step "cross build"
 # The same tree's ctest then runs the end-to-end suite through Wine (the test
