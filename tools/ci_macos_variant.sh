@@ -28,7 +28,7 @@ fi
 step "build vrdskincfgm"
 # The same configuration a Mac gets from the preset, here with Debian's libraries.
 cmake --preset macos >/dev/null
-cmake --build build-macos --target vrdskincfgm -j$jobs
+cmake --build build-macos --target vrdskincfgm -j"$jobs"
 
 step "end-to-end suite against vrdskincfgm"
-ctest --test-dir build-macos -R '^e2e_' -j$jobs --output-on-failure
+ctest --test-dir build-macos -R '^e2e_' -j"$jobs" --output-on-failure

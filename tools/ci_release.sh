@@ -115,16 +115,18 @@ mkdir "$scratch/complete" && touch "$scratch/complete/"{a.zip,b.cfg}
   [ "$(offers --skin "")" = a.zip ] && [[ $(offers --ie "") == *b.cfg* ]] &&
     [ "$(offers --import --n)" = --nowait ]') || fail "the bash completion"
 dpkg -r vrdskincfg
-[ ! -e /usr/bin/vrdskincfg ] && [ ! -e /usr/share/doc/vrdskincfg ] || fail "dpkg -r left files behind"
+if [ -e /usr/bin/vrdskincfg ] || [ -e /usr/share/doc/vrdskincfg ]; then
+  fail "dpkg -r left files behind"
+fi
 
 step "Windows zip under Wine"
 mkdir "$scratch/zip" && (cd "$scratch/zip" && unzip -q "$root/dist/vrdskincfgw-$build-win64.zip")
 grep -q $'\r$' "$scratch/zip/README.txt" || fail "README.txt has no CR LF line ends"
 # Every licence, notice or guide file the zip's Windows texts name is in the zip.
-for name in $(cat "$scratch/zip/"{README,NOTICE}.txt |
-              grep -o -E '\b(LICENSE|NOTICE|NEWS|README)([A-Za-z0-9.-]*[A-Za-z0-9])?' | sort -u); do
+while read -r name; do
   [ -f "$scratch/zip/$name" ] || fail "the zip's texts name $name, which the zip lacks"
-done
+done < <(grep -h -o -E '\b(LICENSE|NOTICE|NEWS|README)([A-Za-z0-9.-]*[A-Za-z0-9])?' \
+           "$scratch/zip/"{README,NOTICE}.txt | sort -u)
 wineboot -i >/dev/null 2>&1
 folder="$scratch/Юрий"
 mkdir "$folder" && python3 tools/make_skin.py "$folder/vrd.zip" && cp "$scratch/x86_64/a/vrd.cfg" "$folder/vrd.cfg"

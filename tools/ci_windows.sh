@@ -15,7 +15,7 @@ step "cross build"
 # The same tree's ctest then runs the end-to-end suite through Wine (the test
 # runner is a host Python) and the Windows unit tests through the emulator.
 cmake --preset windows-cross >/dev/null
-cmake --build --preset windows-cross -j$jobs
+cmake --build --preset windows-cross -j"$jobs"
 exe="$root/build-win/vrdskincfgw.exe"
 
 bash tools/check_windows_imports.sh "$exe"
@@ -33,7 +33,7 @@ wineserver -p
 wineboot -i >/dev/null 2>&1
 
 step "Windows unit tests and end-to-end suite under Wine"
-ctest --test-dir build-win -j$jobs --output-on-failure
+ctest --test-dir build-win -j"$jobs" --output-on-failure
 
 step "console code page, on a terminal"
 # Wine gives a program a console only on a terminal; under ctest the console

@@ -59,13 +59,13 @@ linux() {  # NAME ARGTABLE2-LIBRARY CMAKE-ARGS...: both Linux programs
   shift 2
   configure "$name" -DVRD_STATIC_PROGRAM=ON -DARGTABLE2_LIBRARY="$argtable2" \
     -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" "$@" &&
-    cmake --build "$out/$name" -j$jobs
+    cmake --build "$out/$name" -j"$jobs"
 }
 windows() {
   configure win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVRD_PLATFORM=windows \
     -DARGTABLE2_SOURCE_DIR="$root/build-sources/argtable2" \
     -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map" &&
-    cmake --build "$out/win" -j$jobs --target vrdskincfgw
+    cmake --build "$out/win" -j"$jobs" --target vrdskincfgw
 }
 pids=()
 linux x86_64 "$(gcc -print-file-name=libargtable2.a)" >"$out/x86_64.log" 2>&1 & pids+=($!)
@@ -84,7 +84,7 @@ check_needed() {  # PROGRAM ALLOWED-REGEX
   local needed foreign
   needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
   foreign=$(echo "$needed" | grep -v -x -E "$2" || true)
-  [ -z "$foreign" ] || { echo "$0: $1 needs $(echo $foreign)" >&2; exit 1; }
+  [ -z "$foreign" ] || { echo "$0: $1 needs ${foreign//$'\n'/ }" >&2; exit 1; }
 }
 packaged='libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|libz\.so\.1|ld-linux-aarch64\.so\.1'
 

@@ -4,6 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+# shellcheck disable=SC2034  # read by the scripts that source this one
 jobs=$(nproc)
 
 step() { echo; echo "=== $*"; }

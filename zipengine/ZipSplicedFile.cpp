@@ -12,7 +12,7 @@ namespace {
 const uint32_t kCopyBufferSize = 1024 * 1024;
 // The device writes what was copied while the copying goes on, in steps
 // large enough not to get in its way; the final flush then waits less.
-const uint64_t kFlushStep = 8u * 1024 * 1024;
+const uint64_t kFlushStep = uint64_t{8} * 1024 * 1024;
 
 // How much of the copy the system did in the kernel (sharing blocks where the
 // file system can); 0 when the files are not both disk files.
