@@ -180,5 +180,6 @@ void CZipArchive::ReleaseAll() {
   if (m_iFileOpened == openedExtract) ReleaseReading();
   m_centralDir.Close();
   m_password.Release();
+  m_testBuffer.Release();
   m_pCompressor.reset();
 }

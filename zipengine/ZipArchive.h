@@ -16,6 +16,7 @@
 #define ZIPENGINE_ZIPARCHIVE_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -132,6 +133,24 @@ class CZipArchive {
   // that ends before its stated size, and what OpenFile, ReadFile and
   // CloseFile throw; after a throw the archive is idle again.
   bool TestFile(uint16_t index, uint32_t bufferSize = 65536);
+  // What TestFile gave for one entry.
+  enum TestOutcome { testPassed, testFailed, testThrew, testThrewOther };
+  // Receives entry `index`'s outcome, with the CZipException for testThrew
+  // (nullptr otherwise); false stops the walk.
+  typedef std::function<bool(uint16_t index, TestOutcome outcome, const CZipException* error)>
+      TestReport;
+  // Tests every entry as TestFile(index, bufferSize) does and reports each
+  // outcome in index order, with errno as that test left it. Up to `threads`
+  // threads share the work (0: one per processor, at most 4) when the
+  // archive was opened read-only from a file that reads at offsets from
+  // several threads, and there are at least `minBytesPerThread` compressed
+  // bytes per thread; otherwise the entries are tested one after the other
+  // as they are reported. Either way the outcomes are the same, and no
+  // thread outlives the call. Requires open and idle (else nothing is
+  // reported). Throws only memError when it cannot start.
+  void TestFiles(const TestReport& report, uint32_t bufferSize = 65536, unsigned threads = 0,
+                 uint64_t minBytesPerThread = kMinBytesPerTestThread);
+  static const uint64_t kMinBytesPerTestThread = 1024 * 1024;
 
   // Removes entry `index`, moving the data behind it down (or, opened by
   // OpenForUpdate, dropping it from what Close writes). Requires writable
@@ -211,8 +230,9 @@ class CZipArchive {
   [[noreturn]] void ThrowError(int code) const;
 
   void ReleaseReading();
-  bool IsDirectoryWithoutData(const CZipFileHeader& header) const;
-  void ReadWholeEntry(uint32_t bufferSize);
+  unsigned TestThreads(unsigned threads, uint64_t minBytesPerThread);
+  bool ReportTest(const TestReport& report, uint16_t index, uint32_t bufferSize);
+  void TestInParallel(const TestReport& report, uint32_t bufferSize, unsigned threads);
 
   struct RemovalItem;
   bool RemoveAllEntries();
@@ -238,6 +258,7 @@ class CZipArchive {
   int m_iFileOpened;
   uint8_t m_uArchiveSystCompatib;
   CZipAutoBuffer m_password;
+  CZipAutoBuffer m_testBuffer;  // TestFile's output, kept between entries
   std::unique_ptr<CZipCompressor> m_pCompressor;
   uint16_t m_uCompressionMethod;
   uint32_t m_uBufferSize;

@@ -241,7 +241,6 @@ void CZipArchive::PrepareNewHeader(CZipFileHeader& h, int& level) {
   h.m_uVolumeStart = h.m_uInternalAttr = 0;
   h.m_uEncryptionMethod = CZipFileHeader::kNoEncryption;
   h.m_aCentralExtra.Release();
-  h.m_aLocalExtra.Release();
 }
 
 void CZipArchive::StartNewEntry(CZipFileHeader& header, int level) {

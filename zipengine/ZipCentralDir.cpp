@@ -14,6 +14,9 @@ namespace {
 
 const uint32_t kLocateWindow = kMaxField + kEndSize;  // the longest comment and the record
 const uint32_t kReadChunk = 65536;
+// Slots of the name index: a power of two, at most half full even with every
+// entry an archive can take.
+const size_t kNameSlots = size_t{1} << 17;
 
 // Sequential reads of the central records through one chunk buffer, so a
 // directory of many entries costs a few large reads. Running out of file
@@ -77,6 +80,10 @@ void CZipCentralDir::Init(CZipStorage* storage) {
 void CZipCentralDir::Close() {
   m_headers.clear();
   m_findArray.clear();
+  m_bFindArraySorted = false;
+  m_nameIndexState = nameIndexNone;
+  m_nameHashes.clear();
+  m_nameSlots.clear();
   m_info = CInfo();
   m_pOpenedFile = nullptr;
 }
@@ -251,7 +258,8 @@ CZipFileHeader* CZipCentralDir::AddHeader(const CZipFileHeader& templ) {
   uint16_t index = GetCount();
   m_headers.push_back(std::make_unique<CZipFileHeader>(templ));
   CZipFileHeader* header = m_headers.back().get();
-  if (m_info.m_bFindFastEnabled) InsertFindFast(header, index);
+  if (m_bFindArraySorted) InsertFindFast(header, index);
+  if (m_nameIndexState == nameIndexReady && !IndexName(index)) m_nameIndexState = nameIndexUnusable;
   return header;
 }
 
@@ -267,12 +275,22 @@ void CZipCentralDir::RemoveHeader(uint16_t index) {
   }
   if (m_pOpenedFile == m_headers[index].get()) m_pOpenedFile = nullptr;
   m_headers.erase(m_headers.begin() + index);
+  if (m_nameIndexState == nameIndexReady) {
+    // The names stay distinct; only the slots of the later entries move.
+    m_nameHashes.erase(m_nameHashes.begin() + index);
+    std::fill(m_nameSlots.begin(), m_nameSlots.end(), 0);
+    for (uint16_t n = 0; n < GetCount(); n++) IndexName(n);
+  }
 }
 
 void CZipCentralDir::RemoveAllHeaders() {
   m_headers.clear();
   m_findArray.clear();
   m_pOpenedFile = nullptr;
+  if (m_nameIndexState == nameIndexReady) {
+    m_nameHashes.clear();
+    std::fill(m_nameSlots.begin(), m_nameSlots.end(), 0);
+  }
 }
 
 // ---- lookup --------------------------------------------------------------
@@ -280,6 +298,11 @@ void CZipCentralDir::RemoveAllHeaders() {
 void CZipCentralDir::BuildFindFastArray(bool caseSensitive) {
   m_info.m_bCaseSensitive = caseSensitive;
   m_info.m_pCompare = ZipPlatform::GetNameCompare(caseSensitive);
+  m_findArray.clear();
+  m_bFindArraySorted = false;
+}
+
+void CZipCentralDir::SortFindFastArray() {
   m_findArray.clear();
   m_findArray.reserve(m_headers.size());
   for (size_t n = 0; n < m_headers.size(); n++) {
@@ -291,6 +314,7 @@ void CZipCentralDir::BuildFindFastArray(bool caseSensitive) {
                      return compare(a.m_pHeader->GetConvertedName().c_str(),
                                     b.m_pHeader->GetConvertedName().c_str()) < 0;
                    });
+  m_bFindArraySorted = true;
 }
 
 void CZipCentralDir::InsertFindFast(CZipFileHeader* header, uint16_t index) {
@@ -320,6 +344,87 @@ uint16_t CZipCentralDir::BinarySearch(const char* name) {
   return kMaxEntries;
 }
 
+namespace {
+
+// FNV-1a over the name in this platform's form, up to its first NUL, as the
+// name comparison sees it.
+uint32_t NameHash(const char* bytes, size_t size) {
+  uint32_t hash = 2166136261u;
+  for (size_t n = 0; n < size && bytes[n] != '\0'; n++) {
+    hash = (hash ^ static_cast<unsigned char>(ZipPlatform::NameCharToPlatform(bytes[n]))) * 16777619u;
+  }
+  return hash;
+}
+
+}  // namespace
+
+// With names that compare as bytes and are all distinct, the one equal name
+// is what the binary search finds too; the index answers without sorting.
+uint16_t CZipCentralDir::SearchSorted(const char* name) {
+  if (UseNameIndex()) return FindIndexed(name);
+  if (!m_bFindArraySorted) SortFindFastArray();
+  return BinarySearch(name);
+}
+
+bool CZipCentralDir::UseNameIndex() {
+  if (!ZipPlatform::ComparesAsBytes(m_info.m_pCompare)) return false;
+  if (m_nameIndexState == nameIndexNone) BuildNameIndex();
+  return m_nameIndexState == nameIndexReady;
+}
+
+void CZipCentralDir::BuildNameIndex() {
+  m_nameHashes.clear();
+  m_nameHashes.reserve(m_headers.size());
+  for (const auto& header : m_headers) {
+    const CZipAutoBuffer& raw = header->GetRawFileName();
+    m_nameHashes.push_back(NameHash(raw.GetBuffer(), raw.GetSize()));
+  }
+  m_nameSlots.assign(kNameSlots, 0);
+  m_nameIndexState = nameIndexReady;
+  for (uint16_t n = 0; n < GetCount(); n++) {
+    if (!IndexName(n)) {
+      m_nameIndexState = nameIndexUnusable;
+      m_nameHashes.clear();
+      m_nameSlots.clear();
+      return;
+    }
+  }
+}
+
+bool CZipCentralDir::IndexName(uint16_t index) {
+  if (m_nameHashes.size() <= index) {
+    const CZipAutoBuffer& raw = m_headers[index]->GetRawFileName();
+    m_nameHashes.push_back(NameHash(raw.GetBuffer(), raw.GetSize()));
+  }
+  const uint32_t hash = m_nameHashes[index];
+  const size_t mask = kNameSlots - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    uint32_t other = m_nameSlots[slot];
+    if (other == 0) {
+      m_nameSlots[slot] = index + 1u;
+      return true;
+    }
+    if (m_nameHashes[other - 1] == hash &&
+        strcmp(m_headers[other - 1]->GetConvertedName().c_str(),
+               m_headers[index]->GetConvertedName().c_str()) == 0) {
+      return false;
+    }
+  }
+}
+
+uint16_t CZipCentralDir::FindIndexed(const char* name) const {
+  const uint32_t hash = NameHash(name, strlen(name));
+  const size_t mask = kNameSlots - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    uint32_t entry = m_nameSlots[slot];
+    if (entry == 0) return kMaxEntries;
+    if (m_nameHashes[entry - 1] == hash &&
+        strcmp(m_headers[entry - 1]->GetConvertedName().c_str(), name) == 0) {
+      return static_cast<uint16_t>(entry - 1);
+    }
+  }
+}
+
 uint16_t CZipCentralDir::LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly) {
   ZipPlatform::ZipNameCompare compare = ZipPlatform::GetNameCompare(caseSensitive);
   for (size_t n = 0; n < m_headers.size(); n++) {
@@ -338,10 +443,10 @@ uint16_t CZipCentralDir::FindFile(const char* name, int caseMode, bool fileNameO
     m_info.m_bFindFastEnabled = true;
     BuildFindFastArray(archiveCase);
   }
-  if (m_info.m_bCaseSensitive == sensitive) return BinarySearch(name);
+  if (m_info.m_bCaseSensitive == sensitive) return SearchSorted(name);
   if (caseMode == 0) {
     BuildFindFastArray(sensitive);
-    return BinarySearch(name);
+    return SearchSorted(name);
   }
   return LinearSearch(name, sensitive, false);
 }

@@ -1,5 +1,7 @@
 // The in-memory central directory: the entry headers in local-header order,
-// the name-sorted array behind FindFile, and the end record's information.
+// the name-sorted array behind FindFile (sorted when first searched), a hash
+// index of the names that answers for it while no two names are equal, and
+// the end record's information.
 // Reads the directory when an archive opens and writes it when a changed
 // archive closes.
 #ifndef ZIPENGINE_ZIPCENTRALDIR_H
@@ -86,13 +88,26 @@ class CZipCentralDir {
   void SortHeaders();
   void WriteEndRecord();
 
+  // Sets the order of the find array; it is sorted when next searched.
   void BuildFindFastArray(bool caseSensitive);
+  void SortFindFastArray();
   void InsertFindFast(CZipFileHeader* header, uint16_t index);
+  // What a binary search of the find array answers.
+  uint16_t SearchSorted(const char* name);
   uint16_t BinarySearch(const char* name);
+  bool UseNameIndex();
+  void BuildNameIndex();
+  // Files header `index` under its hash; false when an equal name is there.
+  bool IndexName(uint16_t index);
+  uint16_t FindIndexed(const char* name) const;
   uint16_t LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly);
 
   std::vector<std::unique_ptr<CZipFileHeader>> m_headers;
   std::vector<CZipFindFast> m_findArray;
+  bool m_bFindArraySorted = false;
+  enum { nameIndexNone, nameIndexReady, nameIndexUnusable } m_nameIndexState = nameIndexNone;
+  std::vector<uint32_t> m_nameHashes;  // per header, in index order
+  std::vector<uint32_t> m_nameSlots;   // open addressing: header index + 1, or 0
   CZipStorage* m_pStorage;
 };
 

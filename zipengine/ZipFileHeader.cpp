@@ -175,9 +175,9 @@ bool CZipFileHeader::CheckLocal(CZipStorage& storage, uint32_t ignored) {
   uint16_t nameSize = Get16(r + kLocalNameSize);
   uint16_t extraSize = Get16(r + kLocalExtraSize);
   m_uLocalHeaderSize = kLocalSize + nameSize + extraSize;
+  // The local extra field is never used, but it must be there.
   storage.Seek(storage.m_uBytesBeforeZip + m_uOffset + kLocalSize + nameSize);
-  m_aLocalExtra.Allocate(extraSize);
-  if (extraSize > 0) storage.Read(m_aLocalExtra.GetBuffer(), extraSize);
+  storage.Skip(extraSize);
   m_uLocalComprSize = Get32(r + kLocalCompr);
   m_uLocalUncomprSize = Get32(r + kLocalUncompr);
   uint16_t method = Get16(r + kLocalMethod);

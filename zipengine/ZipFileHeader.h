@@ -80,7 +80,6 @@ class CZipFileHeader {
   bool CheckLocal(CZipStorage& storage, uint32_t ignoredChecks);
 
   CZipAutoBuffer m_aCentralExtra;
-  CZipAutoBuffer m_aLocalExtra;
   CZipAutoBuffer m_comment;
   uint8_t m_uEncryptionMethod;
   uint32_t m_uLocalComprSize;
