@@ -240,7 +240,7 @@ class CZipArchive {
   void CheckEntryLayout(uint64_t dataEnd);
   uint64_t DataEnd();
   void RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
-  void CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
+  void CutEntry(uint16_t index, uint64_t dataEnd);
   void MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer);
 
   void PrepareNewHeader(CZipFileHeader& header, int& level);

@@ -52,22 +52,23 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
     m_centralDir.RemoveHeader(index);
     return true;
   }
-  // Index order is local header order, so only the entries from `index` on
-  // are touched.
-  std::vector<RemovalItem> items;
-  for (uint16_t i = index; i < GetCount(); i++) {
-    CZipFileHeader* header = m_centralDir.GetHeader(i);
-    items.push_back({header, header->m_uOffset, i == index});
-  }
   uint64_t dataEnd = DataEnd();
   // Cheap next to the move, and keeps every range below non-negative even
   // if the file changed behind our back.
   CheckEntryLayout(dataEnd);
   if (m_bSeparateOutput) {
-    CutCollected(items, dataEnd);
-  } else {
-    RemoveCollected(items, dataEnd);
+    CutEntry(index, dataEnd);
+    return true;
   }
+  // Index order is local header order, so only the entries from `index` on
+  // are touched.
+  std::vector<RemovalItem> items;
+  items.reserve(GetCount() - index);
+  for (uint16_t i = index; i < GetCount(); i++) {
+    CZipFileHeader* header = m_centralDir.GetHeader(i);
+    items.push_back({header, header->m_uOffset, i == index});
+  }
+  RemoveCollected(items, dataEnd);
   return true;
 }
 
@@ -134,21 +135,16 @@ void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t data
 
 // The same result as RemoveCollected, but the bytes of the removed entries
 // are only dropped from the list of pieces that Close will write.
-void CZipArchive::CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd) {
-  uint64_t removed = 0;
-  uint16_t firstIndex = static_cast<uint16_t>(GetCount() - items.size());
-  uint16_t removedCount = 0;
-  for (size_t k = 0; k < items.size(); k++) {
-    uint64_t next = k + 1 < items.size() ? items[k + 1].offset : dataEnd;
-    if (items[k].remove) {
-      m_centralDir.RemoveHeader(static_cast<uint16_t>(firstIndex + k - removedCount));
-      removedCount++;
-      uint64_t base = m_storage.m_uBytesBeforeZip;
-      m_splice.Cut(base + items[k].offset - removed, base + next - removed);
-      removed += next - items[k].offset;
-    } else {
-      items[k].header->m_uOffset = static_cast<uint32_t>(items[k].offset - removed);
-    }
+void CZipArchive::CutEntry(uint16_t index, uint64_t dataEnd) {
+  const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(index + 1));
+  const uint64_t from = m_centralDir.GetHeader(index)->m_uOffset;
+  const uint64_t to = next != nullptr ? next->m_uOffset : dataEnd;
+  m_centralDir.RemoveHeader(index);
+  const uint64_t base = m_storage.m_uBytesBeforeZip;
+  m_splice.Cut(base + from, base + to);
+  for (uint16_t i = index; i < GetCount(); i++) {
+    CZipFileHeader* header = m_centralDir.GetHeader(i);
+    header->m_uOffset = static_cast<uint32_t>(header->m_uOffset - (to - from));
   }
 }
 

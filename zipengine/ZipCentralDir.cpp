@@ -196,10 +196,17 @@ void CZipCentralDir::SortHeaders() {
   auto key = [](const std::unique_ptr<CZipFileHeader>& h) {
     return (static_cast<uint64_t>(h->m_uVolumeStart) << 32) | h->m_uOffset;
   };
-  std::sort(m_headers.begin(), m_headers.end(),
-            [&](const std::unique_ptr<CZipFileHeader>& a, const std::unique_ptr<CZipFileHeader>& b) {
-              return key(a) < key(b);
-            });
+  auto before = [&](const std::unique_ptr<CZipFileHeader>& a, const std::unique_ptr<CZipFileHeader>& b) {
+    return key(a) < key(b);
+  };
+  // Writers put the records in file order: with distinct keys already
+  // ascending the sort has nothing to do.
+  auto notAscending = [&](const std::unique_ptr<CZipFileHeader>& a, const std::unique_ptr<CZipFileHeader>& b) {
+    return !before(a, b);
+  };
+  if (std::adjacent_find(m_headers.begin(), m_headers.end(), notAscending) != m_headers.end()) {
+    std::sort(m_headers.begin(), m_headers.end(), before);
+  }
   for (size_t n = 1; n < m_headers.size(); n++) {
     if (key(m_headers[n - 1]) == key(m_headers[n])) {
       CZipException::Throw(CZipException::badZipFile);
@@ -275,12 +282,7 @@ void CZipCentralDir::RemoveHeader(uint16_t index) {
   }
   if (m_pOpenedFile == m_headers[index].get()) m_pOpenedFile = nullptr;
   m_headers.erase(m_headers.begin() + index);
-  if (m_nameIndexState == nameIndexReady) {
-    // The names stay distinct; only the slots of the later entries move.
-    m_nameHashes.erase(m_nameHashes.begin() + index);
-    std::fill(m_nameSlots.begin(), m_nameSlots.end(), 0);
-    for (uint16_t n = 0; n < GetCount(); n++) IndexName(n);
-  }
+  if (m_nameIndexState == nameIndexReady) UnindexName(index);
 }
 
 void CZipCentralDir::RemoveAllHeaders() {
@@ -410,6 +412,29 @@ bool CZipCentralDir::IndexName(uint16_t index) {
       return false;
     }
   }
+}
+
+// Empties the slot of header `index`, moving later entries of its probe
+// run back so that every lookup still reaches them, and renumbers the
+// headers behind it.
+void CZipCentralDir::UnindexName(uint16_t index) {
+  const size_t mask = kNameSlots - 1;
+  size_t hole = m_nameHashes[index] & mask;
+  while (m_nameSlots[hole] != index + 1u) hole = (hole + 1) & mask;
+  m_nameSlots[hole] = 0;
+  for (size_t slot = (hole + 1) & mask; m_nameSlots[slot] != 0; slot = (slot + 1) & mask) {
+    size_t home = m_nameHashes[m_nameSlots[slot] - 1] & mask;
+    // Whether `home` lies cyclically in (hole, slot]: then the entry stays.
+    bool stays = hole < slot ? (home > hole && home <= slot) : (home > hole || home <= slot);
+    if (stays) continue;
+    m_nameSlots[hole] = m_nameSlots[slot];
+    m_nameSlots[slot] = 0;
+    hole = slot;
+  }
+  for (uint32_t& slot : m_nameSlots) {
+    if (slot > index + 1u) slot--;
+  }
+  m_nameHashes.erase(m_nameHashes.begin() + index);
 }
 
 uint16_t CZipCentralDir::FindIndexed(const char* name) const {

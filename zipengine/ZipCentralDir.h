@@ -99,6 +99,7 @@ class CZipCentralDir {
   void BuildNameIndex();
   // Files header `index` under its hash; false when an equal name is there.
   bool IndexName(uint16_t index);
+  void UnindexName(uint16_t index);
   uint16_t FindIndexed(const char* name) const;
   uint16_t LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly);
 

@@ -43,7 +43,7 @@ void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool re
   m_uBytesBeforeZip = 0;
   m_uBytesInWriteBuffer = 0;
   m_pFile = &file;
-  m_writeBuffer.Allocate(m_uWriteBufferSize);
+  m_writeBuffer.Release();  // allocated by the first write
   m_szArchiveName = path;
   m_iState = stateOpened | stateExisting | (ownFile ? stateAutoClose : 0) |
              (readOnly ? stateReadOnly : 0);
@@ -153,6 +153,7 @@ void CZipStorage::Skip(uint32_t count) {
 }
 
 void CZipStorage::Write(const void* buffer, uint32_t count) {
+  if (count > 0 && !m_writeBuffer.IsAllocated()) m_writeBuffer.Allocate(m_uWriteBufferSize);
   const char* in = static_cast<const char*>(buffer);
   while (count > 0) {
     uint32_t room = m_writeBuffer.GetSize() - m_uBytesInWriteBuffer;
