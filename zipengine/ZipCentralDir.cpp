@@ -17,6 +17,9 @@ const uint32_t kReadChunk = 65536;
 // Slots of the name index: a power of two, at most half full even with every
 // entry an archive can take.
 const size_t kNameSlots = size_t{1} << 17;
+// Headers are made in blocks: one allocation per entry would cost a large
+// archive more than reading its directory.
+const size_t kHeadersPerBlock = 256;
 
 // Sequential reads of the central records through one chunk buffer, so a
 // directory of many entries costs a few large reads. Running out of file
@@ -79,6 +82,8 @@ void CZipCentralDir::Init(CZipStorage* storage) {
 
 void CZipCentralDir::Close() {
   m_headers.clear();
+  m_headerBlocks.clear();
+  m_uBlockUsed = 0;
   m_findArray.clear();
   m_bFindArraySorted = false;
   m_nameIndexState = nameIndexNone;
@@ -88,8 +93,16 @@ void CZipCentralDir::Close() {
   m_pOpenedFile = nullptr;
 }
 
+CZipFileHeader* CZipCentralDir::NewHeader() {
+  if (m_headerBlocks.empty() || m_uBlockUsed == kHeadersPerBlock) {
+    m_headerBlocks.push_back(std::make_unique<CZipFileHeader[]>(kHeadersPerBlock));
+    m_uBlockUsed = 0;
+  }
+  return &m_headerBlocks.back()[m_uBlockUsed++];
+}
+
 CZipFileHeader* CZipCentralDir::GetHeader(uint16_t index) const {
-  return index < m_headers.size() ? m_headers[index].get() : nullptr;
+  return index < m_headers.size() ? m_headers[index] : nullptr;
 }
 
 // ---- reading -------------------------------------------------------------
@@ -177,7 +190,7 @@ void CZipCentralDir::ReadHeaders() {
   m_headers.reserve(std::min<uint32_t>(m_info.m_uEntriesNumber, m_info.m_uSize / kCentralSize + 1));
   CentralReader reader(*m_pStorage);
   for (uint32_t n = 0; n < m_info.m_uEntriesNumber; n++) {
-    m_headers.push_back(std::make_unique<CZipFileHeader>());
+    m_headers.push_back(NewHeader());
     CZipFileHeader& header = *m_headers.back();
     unsigned char fixed[kCentralSize];
     reader.Read(fixed, kCentralSize);
@@ -193,17 +206,13 @@ void CZipCentralDir::ReadHeaders() {
 }
 
 void CZipCentralDir::SortHeaders() {
-  auto key = [](const std::unique_ptr<CZipFileHeader>& h) {
+  auto key = [](const CZipFileHeader* h) {
     return (static_cast<uint64_t>(h->m_uVolumeStart) << 32) | h->m_uOffset;
   };
-  auto before = [&](const std::unique_ptr<CZipFileHeader>& a, const std::unique_ptr<CZipFileHeader>& b) {
-    return key(a) < key(b);
-  };
+  auto before = [&](const CZipFileHeader* a, const CZipFileHeader* b) { return key(a) < key(b); };
   // Writers put the records in file order: with distinct keys already
   // ascending the sort has nothing to do.
-  auto notAscending = [&](const std::unique_ptr<CZipFileHeader>& a, const std::unique_ptr<CZipFileHeader>& b) {
-    return !before(a, b);
-  };
+  auto notAscending = [&](const CZipFileHeader* a, const CZipFileHeader* b) { return !before(a, b); };
   if (std::adjacent_find(m_headers.begin(), m_headers.end(), notAscending) != m_headers.end()) {
     std::sort(m_headers.begin(), m_headers.end(), before);
   }
@@ -263,8 +272,9 @@ void CZipCentralDir::WriteEndRecord() {
 
 CZipFileHeader* CZipCentralDir::AddHeader(const CZipFileHeader& templ) {
   uint16_t index = GetCount();
-  m_headers.push_back(std::make_unique<CZipFileHeader>(templ));
-  CZipFileHeader* header = m_headers.back().get();
+  CZipFileHeader* header = NewHeader();
+  *header = templ;
+  m_headers.push_back(header);
   if (m_bFindArraySorted) InsertFindFast(header, index);
   if (m_nameIndexState == nameIndexReady && !IndexName(index)) m_nameIndexState = nameIndexUnusable;
   return header;
@@ -280,7 +290,7 @@ void CZipCentralDir::RemoveHeader(uint16_t index) {
     if (m_findArray[n].m_uIndex > index) m_findArray[n].m_uIndex--;
     n++;
   }
-  if (m_pOpenedFile == m_headers[index].get()) m_pOpenedFile = nullptr;
+  if (m_pOpenedFile == m_headers[index]) m_pOpenedFile = nullptr;
   m_headers.erase(m_headers.begin() + index);
   if (m_nameIndexState == nameIndexReady) UnindexName(index);
 }
@@ -308,7 +318,7 @@ void CZipCentralDir::SortFindFastArray() {
   m_findArray.clear();
   m_findArray.reserve(m_headers.size());
   for (size_t n = 0; n < m_headers.size(); n++) {
-    m_findArray.push_back({m_headers[n].get(), static_cast<uint16_t>(n)});
+    m_findArray.push_back({m_headers[n], static_cast<uint16_t>(n)});
   }
   ZipPlatform::ZipNameCompare compare = m_info.m_pCompare;
   std::stable_sort(m_findArray.begin(), m_findArray.end(),

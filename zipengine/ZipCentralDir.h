@@ -70,7 +70,8 @@ class CZipCentralDir {
   CZipFileHeader* GetHeader(uint16_t index) const;
   // Appends a copy of the template and files it in the find array.
   CZipFileHeader* AddHeader(const CZipFileHeader& templ);
-  // Destroys one header; later indices move down by one.
+  // Drops one header (its memory goes at Close); later indices move down
+  // by one.
   void RemoveHeader(uint16_t index);
   void RemoveAllHeaders();
 
@@ -103,7 +104,12 @@ class CZipCentralDir {
   uint16_t FindIndexed(const char* name) const;
   uint16_t LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly);
 
-  std::vector<std::unique_ptr<CZipFileHeader>> m_headers;
+  // A new header in the current block; it lives until Close.
+  CZipFileHeader* NewHeader();
+
+  std::vector<CZipFileHeader*> m_headers;  // in index order
+  std::vector<std::unique_ptr<CZipFileHeader[]>> m_headerBlocks;
+  size_t m_uBlockUsed = 0;
   std::vector<CZipFindFast> m_findArray;
   bool m_bFindArraySorted = false;
   enum { nameIndexNone, nameIndexReady, nameIndexUnusable } m_nameIndexState = nameIndexNone;
