@@ -49,7 +49,8 @@ class CZipArchive {
   // in its last 65557 bytes). False for any other file; throws the file
   // errors of opening or reading `path`.
   static bool IsZipArchive(const char* path);
-  // The same question about a file the caller opened; its position moves.
+  // The same question about a file the caller opened; its position may
+  // move (a disk file is read at offsets and keeps it).
   static bool IsZipArchive(CZipAbstractFile& file);
 
   // Opens the archive at `path` (zipOpen: read-write, zipOpenReadOnly) and
