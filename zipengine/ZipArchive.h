@@ -143,12 +143,12 @@ class CZipArchive {
   // Tests every entry as TestFile(index, bufferSize) does and reports each
   // outcome in index order, with errno as that test left it. Up to `threads`
   // threads share the work (0: one per processor, at most 4) when the
-  // archive was opened read-only from a file that reads at offsets from
-  // several threads, and there are at least `minBytesPerThread` compressed
+  // archive is open, idle and read-only from a file that reads at offsets
+  // from several threads, and holds at least `minBytesPerThread` compressed
   // bytes per thread; otherwise the entries are tested one after the other
-  // as they are reported. Either way the outcomes are the same, and no
-  // thread outlives the call. Requires open and idle (else nothing is
-  // reported). Throws only memError when it cannot start.
+  // as they are reported (nothing, while closed). Either way the outcomes
+  // are the same, and no thread outlives the call. Throws std::bad_alloc
+  // when it cannot keep its records, and what `report` throws.
   void TestFiles(const TestReport& report, uint32_t bufferSize = 65536, unsigned threads = 0,
                  uint64_t minBytesPerThread = kMinBytesPerTestThread);
   static const uint64_t kMinBytesPerTestThread = 1024 * 1024;
