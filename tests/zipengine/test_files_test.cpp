@@ -1,6 +1,8 @@
 // TestFiles on several threads answers what it answers on one, which is
 // TestFile entry by entry: the same outcome, code, path and text for every
 // entry, reported in entry order.
+#include <atomic>
+
 #include "test_util.h"
 
 namespace {
@@ -89,6 +91,43 @@ TEST(TestFilesTest, SameAnswersOnSkinsWithOneDamagedEntry) {
       Spoil(skin, damage.first, damage.second);
       ExpectSameOnThreads(skin);
     }
+  }
+}
+
+// A disk file that counts the system calls made through it.
+class CountingFile : public CZipFile {
+ public:
+  uint64_t Seek(int64_t offset, int origin) override { calls++; return CZipFile::Seek(offset, origin); }
+  uint32_t Read(void* buffer, uint32_t count) override { calls++; return CZipFile::Read(buffer, count); }
+  uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) override {
+    calls++;
+    return CZipFile::ReadAt(buffer, count, offset);
+  }
+  std::atomic<int> calls{0};
+};
+
+// Opening and testing many small entries costs a few large reads, not a
+// seek and a read per entry and record, whether one entry at a time or all.
+TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
+  ScopedTempDir tmp;
+  const std::string skin = tmp.Sub("skin.zip");
+  std::string log;
+  ASSERT_EQ(RunCommand({Python(), SourceDir() + "/bench/make_many_entries.py", skin, "--entries", "5000"}, &log), 0)
+      << log;
+  for (int way = 0; way < 2; ++way) {
+    CountingFile file;
+    file.Open(skin.c_str(), CZipFile::modeRead, true);
+    CZipArchive zip;
+    zip.Open(file, CZipArchive::zipOpenReadOnly);
+    int passed = 0;
+    for (uint16_t i = 0; way == 0 && i < zip.GetCount(); ++i) passed += zip.TestFile(i);
+    if (way == 1) {
+      zip.TestFiles([&](uint16_t, CZipArchive::TestOutcome o, const CZipException*) {
+        return passed += o == CZipArchive::testPassed, true;
+      }, 65536, 2, 0);
+    }
+    EXPECT_EQ(passed, zip.GetCount());
+    EXPECT_LT(file.calls, zip.GetCount() / 10) << (way == 0 ? "TestFile" : "TestFiles");
   }
 }
 
