@@ -241,7 +241,7 @@ class CZipArchive {
   void CheckEntryLayout(uint64_t dataEnd);
   uint64_t DataEnd();
   void RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
-  void CutEntry(uint16_t index, uint64_t dataEnd);
+  uint64_t CutEntry(uint16_t index, uint64_t dataEnd);
   void MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer);
 
   void PrepareNewHeader(CZipFileHeader& header, int& level);
@@ -264,6 +264,11 @@ class CZipArchive {
   uint16_t m_uCompressionMethod;
   uint32_t m_uBufferSize;
   bool m_bSeparateOutput;  // opened by OpenForUpdate: the storage's file is m_splice
+  // The data end for which the entry layout was last found sound (see
+  // CheckEntryLayout), or kLayoutUnknown.
+  static const uint64_t kLayoutUnknown = UINT64_MAX;
+  uint64_t m_uLayoutEnd;
+  bool m_bLayoutBeforeAdd;  // the entry being added starts at m_uLayoutEnd
   CZipSplicedFile m_splice;
 };
 

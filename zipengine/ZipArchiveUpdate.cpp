@@ -49,6 +49,7 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
   if (GetCount() == 1) return RemoveAllEntries();
   BeginChange();
   if (!removeData) {
+    m_uLayoutEnd = kLayoutUnknown;
     m_centralDir.RemoveHeader(index);
     return true;
   }
@@ -57,7 +58,8 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
   // if the file changed behind our back.
   CheckEntryLayout(dataEnd);
   if (m_bSeparateOutput) {
-    CutEntry(index, dataEnd);
+    m_uLayoutEnd = kLayoutUnknown;
+    m_uLayoutEnd = dataEnd - CutEntry(index, dataEnd);
     return true;
   }
   // Index order is local header order, so only the entries from `index` on
@@ -73,6 +75,7 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
 }
 
 bool CZipArchive::RemoveAllEntries() {
+  m_uLayoutEnd = kLayoutUnknown;
   // Only a self-extractor stub, if any, stays in front of the archive.
   m_storage.SetLength(m_storage.m_uBytesBeforeZip);
   m_centralDir.RemoveAllHeaders();
@@ -92,6 +95,10 @@ void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
   // before the directory. A file that says otherwise (entries sharing data,
   // a stray volume number reordering them) would lose data: refuse it
   // before anything changes.
+  // Opened by OpenForUpdate, a layout found sound stays sound through the
+  // engine's own cuts and appends (each leaves every entry ending before
+  // the next); only the data end that goes with it is followed.
+  if (dataEnd == m_uLayoutEnd) return;
   for (uint16_t i = 0; i < GetCount(); i++) {
     const CZipFileHeader& h = *m_centralDir.GetHeader(i);
     const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(i + 1));
@@ -100,6 +107,7 @@ void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
                    h.GetRawFileName().GetSize() + h.m_uComprSize;
     if (end > limit) ThrowError(CZipException::badZipFile);
   }
+  if (m_bSeparateOutput) m_uLayoutEnd = dataEnd;
 }
 
 // With the old directory cut away, the file ends where the entries end.
@@ -134,8 +142,9 @@ void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t data
 }
 
 // The same result as RemoveCollected, but the bytes of the removed entries
-// are only dropped from the list of pieces that Close will write.
-void CZipArchive::CutEntry(uint16_t index, uint64_t dataEnd) {
+// are only dropped from the list of pieces that Close will write. Returns
+// how many bytes went.
+uint64_t CZipArchive::CutEntry(uint16_t index, uint64_t dataEnd) {
   const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(index + 1));
   const uint64_t from = m_centralDir.GetHeader(index)->m_uOffset;
   const uint64_t to = next != nullptr ? next->m_uOffset : dataEnd;
@@ -146,6 +155,7 @@ void CZipArchive::CutEntry(uint16_t index, uint64_t dataEnd) {
     CZipFileHeader* header = m_centralDir.GetHeader(i);
     header->m_uOffset = static_cast<uint32_t>(header->m_uOffset - (to - from));
   }
+  return to - from;
 }
 
 void CZipArchive::MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer) {
@@ -247,6 +257,10 @@ void CZipArchive::StartNewEntry(CZipFileHeader& header, int level) {
   uint64_t offset = position - m_storage.m_uBytesBeforeZip;
   if (offset > UINT32_MAX) ThrowError(CZipException::tooBigSize);
   header.m_uOffset = static_cast<uint32_t>(offset);
+  // The new entry starts where the sound layout ends: once complete, it
+  // ends the layout.
+  m_bLayoutBeforeAdd = offset == m_uLayoutEnd;
+  m_uLayoutEnd = kLayoutUnknown;
   CZipFileHeader* added = m_centralDir.AddHeader(header);
   m_centralDir.m_pOpenedFile = added;
   m_iFileOpened = openedCompress;
@@ -273,6 +287,8 @@ bool CZipArchive::CloseNewFile(bool afterException) {
   m_storage.Flush();
   m_centralDir.m_pOpenedFile = nullptr;
   m_iFileOpened = openedNothing;
+  if (m_bLayoutBeforeAdd) m_uLayoutEnd = DataEnd();
+  m_bLayoutBeforeAdd = false;
   return true;
 }
 

@@ -82,7 +82,14 @@ void CZipCentralDir::Init(CZipStorage* storage) {
 
 void CZipCentralDir::Close() {
   m_headers.clear();
-  m_headerBlocks.clear();
+  // The blocks stay for the next directory read into this object (a large
+  // archive is read again when it is opened to be changed); their headers
+  // go back to new.
+  for (size_t block = 0; block < m_headerBlocks.size() && block <= m_uBlock; block++) {
+    size_t used = block < m_uBlock ? kHeadersPerBlock : m_uBlockUsed;
+    for (size_t n = 0; n < used; n++) m_headerBlocks[block][n] = CZipFileHeader();
+  }
+  m_uBlock = 0;
   m_uBlockUsed = 0;
   m_findArray.clear();
   m_bFindArraySorted = false;
@@ -94,16 +101,16 @@ void CZipCentralDir::Close() {
 }
 
 CZipFileHeader* CZipCentralDir::NewHeader() {
-  if (m_headerBlocks.empty() || m_uBlockUsed == kHeadersPerBlock) {
-    m_headerBlocks.push_back(std::make_unique<CZipFileHeader[]>(kHeadersPerBlock));
+  if (m_uBlockUsed == kHeadersPerBlock) {
+    m_uBlock++;
     m_uBlockUsed = 0;
   }
-  return &m_headerBlocks.back()[m_uBlockUsed++];
+  if (m_uBlock == m_headerBlocks.size()) {
+    m_headerBlocks.push_back(std::make_unique<CZipFileHeader[]>(kHeadersPerBlock));
+  }
+  return &m_headerBlocks[m_uBlock][m_uBlockUsed++];
 }
 
-CZipFileHeader* CZipCentralDir::GetHeader(uint16_t index) const {
-  return index < m_headers.size() ? m_headers[index] : nullptr;
-}
 
 // ---- reading -------------------------------------------------------------
 
@@ -413,7 +420,7 @@ bool CZipCentralDir::IndexName(uint16_t index) {
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     uint32_t other = m_nameSlots[slot];
     if (other == 0) {
-      m_nameSlots[slot] = index + 1u;
+      m_nameSlots[slot] = static_cast<uint16_t>(index + 1u);
       return true;
     }
     if (m_nameHashes[other - 1] == hash &&
@@ -441,9 +448,9 @@ void CZipCentralDir::UnindexName(uint16_t index) {
     m_nameSlots[slot] = 0;
     hole = slot;
   }
-  for (uint32_t& slot : m_nameSlots) {
-    if (slot > index + 1u) slot--;
-  }
+  // Branch-free, so that the compiler can do many slots at once.
+  const uint16_t removed = static_cast<uint16_t>(index + 1u);
+  for (uint16_t& slot : m_nameSlots) slot = static_cast<uint16_t>(slot - (slot > removed));
   m_nameHashes.erase(m_nameHashes.begin() + index);
 }
 

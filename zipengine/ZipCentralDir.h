@@ -67,7 +67,9 @@ class CZipCentralDir {
   void RemoveFromDisk();
 
   uint16_t GetCount() const { return static_cast<uint16_t>(m_headers.size()); }
-  CZipFileHeader* GetHeader(uint16_t index) const;
+  CZipFileHeader* GetHeader(uint16_t index) const {
+    return index < m_headers.size() ? m_headers[index] : nullptr;
+  }
   // Appends a copy of the template and files it in the find array.
   CZipFileHeader* AddHeader(const CZipFileHeader& templ);
   // Drops one header (its memory goes at Close); later indices move down
@@ -104,17 +106,18 @@ class CZipCentralDir {
   uint16_t FindIndexed(const char* name) const;
   uint16_t LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly);
 
-  // A new header in the current block; it lives until Close.
+  // A new header from the blocks; it stays valid until Close.
   CZipFileHeader* NewHeader();
 
   std::vector<CZipFileHeader*> m_headers;  // in index order
   std::vector<std::unique_ptr<CZipFileHeader[]>> m_headerBlocks;
-  size_t m_uBlockUsed = 0;
+  size_t m_uBlock = 0;      // the block NewHeader takes from
+  size_t m_uBlockUsed = 0;  // headers handed out of it
   std::vector<CZipFindFast> m_findArray;
   bool m_bFindArraySorted = false;
   enum { nameIndexNone, nameIndexReady, nameIndexUnusable } m_nameIndexState = nameIndexNone;
   std::vector<uint32_t> m_nameHashes;  // per header, in index order
-  std::vector<uint32_t> m_nameSlots;   // open addressing: header index + 1, or 0
+  std::vector<uint16_t> m_nameSlots;   // open addressing: header index + 1, or 0
   CZipStorage* m_pStorage;
 };
 
