@@ -7,11 +7,14 @@
 #      add, Close) through OpenForUpdate into a new file, which Close forces
 #      to the device, vs Info-ZIP "zip" replacing the same entries in a copy
 #      (and the former in-place update, for reference);
-#   3. the program's unattended import of a settings file that changes most
-#      items, on a skin of about 49 MB and 3003 entries with its 25 live
-#      entries spread through it: bytes written (strace), time against one
-#      start-up ending at the menu's Exit plus "cp" and "sync" of the skin
-#      (measured alternately), and peak memory.
+#   3. on two skins, one of about 49 MB and 3003 entries, one of 64,000
+#      tiny deflated entries besides the catalogue's (both with their live
+#      entries spread through them): the program's start-up ending at the
+#      menu's Exit against "7z t", "unzip -tq" and the zlib floor, its
+#      system calls per entry (strace -c) and peak memory; then the
+#      unattended import of a settings file that changes most items: bytes
+#      written (strace), time against one start-up plus "cp" and "sync" of
+#      the skin (measured alternately), and peak memory.
 # Usage: bench/run_bench.sh [BUILD_DIR]  (default build-bench, Release)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -100,13 +103,15 @@ echo "engine (in place) $best_inplace s   in-place/zip $(ratio "$best_inplace" "
 echo "  bytes written   $inplace_written   $(ratio "$inplace_written" "$size") times the archive"
 echo "zip (Info-ZIP)    $(printf "%.4f" "$best_zip") s   (rewrites $(stat -c %s "$WORK/infozip.zip") bytes, no sync)"
 
-echo "== unattended import"
+echo "== start-up and unattended import, on two skins"
 IMPORT=$WORK/import
 mkdir -p "$IMPORT"
 SKIN=$IMPORT/vrd.zip
 CFG=$IMPORT/vrd.cfg
-PRISTINE=$IMPORT/pristine.zip
-[ -f "$PRISTINE" ] || "$PYTHON" "$ROOT/tools/make_skin.py" --filler 2910 --filler-size 16700 "$PRISTINE"
+LARGE=$IMPORT/pristine.zip
+MANY=$IMPORT/many.zip
+[ -f "$LARGE" ] || "$PYTHON" "$ROOT/tools/make_skin.py" --filler 2910 --filler-size 16700 "$LARGE"
+[ -f "$MANY" ] || "$PYTHON" "$ROOT/bench/make_many_entries.py" --entries 64000 "$MANY"
 # The next alternative of every item; prints the memory allowance (16 MiB
 # plus twice the largest live entry, the largest the import can add).
 limit_kb=$("$PYTHON" - "$ROOT/tools" "$CFG" <<'PY'
@@ -123,27 +128,64 @@ PY
 )
 import_run() { "$PROG" --skin="$SKIN" --ie="$CFG" --import --nowait >"$IMPORT/import.out"; }
 startup_exit() { printf '6\n' | "$PROG" --skin="$SKIN" --nowait >/dev/null; }
-cp "$PRISTINE" "$SKIN"
-import_run || { cat "$IMPORT/import.out"; exit 1; }
-if cmp -s "$PRISTINE" "$SKIN"; then echo "WARNING: the import changed nothing"; fi
-cp "$PRISTINE" "$SKIN"
-skin_size=$(stat -c %s "$SKIN")
-import_written=$(written "$PROG" --skin="$SKIN" --ie="$CFG" --import --nowait)
-cp "$PRISTINE" "$SKIN"
-peak_kb=$( { /usr/bin/time -v "$PROG" --skin="$SKIN" --ie="$CFG" --import --nowait >/dev/null; } 2>&1 |
-  awk -F': ' '/Maximum resident set size/ { print $2 }')
-imports=""; bases=""
-for _ in $(seq $ROUNDS); do
-  cp "$PRISTINE" "$SKIN"; sync
-  s=$(now); import_run; e=$(now)
-  imports="$imports $(sub "$e" "$s")"
-  s=$(now); startup_exit; cp "$SKIN" "$IMPORT/copy.zip"; sync "$IMPORT/copy.zip"; e=$(now)
-  bases="$bases $(sub "$e" "$s")"
-  rm -f "$IMPORT/copy.zip"
-done
-t_import=$(echo "$imports" | median); t_base=$(echo "$bases" | median)
-echo "skin              $skin_size bytes, $(unzip -Z1 "$SKIN" | wc -l) entries"
-echo "bytes written     $import_written   $(ratio "$import_written" "$skin_size") times the skin  (goal <= 1.10)"
-echo "import            $t_import s (median of $ROUNDS)"
-echo "start-up+cp+sync  $t_base s   import/that  $(ratio "$t_import" "$t_base")  (goal <= 1.25)"
-echo "peak memory       $peak_kb KiB   allowed $limit_kb KiB  $([ "$peak_kb" -le "$limit_kb" ] && echo within || echo OVER)"
+peak_of() {
+  { /usr/bin/time -v "$@" >/dev/null; } 2>&1 | awk -F': ' '/Maximum resident set size/ { print $2 }'
+}
+# calls PATTERN: the system calls of one start-up whose names match.
+calls() {
+  printf '6\n' >"$IMPORT/exit.in"
+  strace -f -c -o "$IMPORT/strace.out" "$PROG" --skin="$SKIN" --nowait <"$IMPORT/exit.in" >/dev/null
+  awk -v p="$1" '$1 ~ /^[0-9.]+$/ && $NF ~ p && $NF != "total" { n += $4 } END { print n + 0 }' \
+    "$IMPORT/strace.out"
+}
+per() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+skin_bench() {
+  local name=$1 pristine=$2
+  cp "$pristine" "$SKIN"
+  cat "$SKIN" >/dev/null
+  local entries; entries=$(unzip -Z1 "$SKIN" | wc -l)
+  echo "-- $name: $(stat -c %s "$SKIN") bytes, $entries entries"
+  local startup sevenz unzipt floor
+  startup=$(best_of startup_exit)
+  sevenz=$(best_of 7z t -bd "$SKIN")
+  unzipt=$(best_of unzip -tq "$SKIN")
+  floor=$(value zlib_floor_s "$("$BENCH" floor "$SKIN" $REPEATS)")
+  echo "start-up to Exit  $startup s"
+  echo "7z t              $sevenz s   start-up/7z    $(ratio "$startup" "$sevenz")  (goal <= 0.50)"
+  echo "unzip -tq         $unzipt s   start-up/unzip $(ratio "$startup" "$unzipt")"
+  echo "zlib floor        $floor s   start-up/floor $(ratio "$startup" "$floor")  (goal <= 4 for many entries)"
+  local all io
+  all=$(calls '.'); io=$(calls '^(read|pread64|lseek|_llseek|readv|preadv)$')
+  echo "system calls      $all in all, $(per "$all" "$entries") per entry; read/lseek $io, $(per "$io" "$entries") per entry  (goal < 0.1)"
+  echo "start-up memory   $(peak_of sh -c 'printf "6\n" | "$0" --skin="$1" --nowait' "$PROG" "$SKIN") KiB peak"
+
+  import_run || { cat "$IMPORT/import.out"; exit 1; }
+  if cmp -s "$pristine" "$SKIN"; then echo "WARNING: the import changed nothing"; fi
+  cp "$pristine" "$SKIN"
+  local skin_size import_written peak_kb
+  skin_size=$(stat -c %s "$SKIN")
+  import_written=$(written "$PROG" --skin="$SKIN" --ie="$CFG" --import --nowait)
+  cp "$pristine" "$SKIN"
+  peak_kb=$(peak_of "$PROG" --skin="$SKIN" --ie="$CFG" --import --nowait)
+  local imports="" bases="" s e
+  for _ in $(seq $ROUNDS); do
+    cp "$pristine" "$SKIN"; sync
+    s=$(now); import_run; e=$(now)
+    imports="$imports $(sub "$e" "$s")"
+    s=$(now); startup_exit; cp "$SKIN" "$IMPORT/copy.zip"; sync "$IMPORT/copy.zip"; e=$(now)
+    bases="$bases $(sub "$e" "$s")"
+    rm -f "$IMPORT/copy.zip"
+  done
+  local t_import t_base
+  t_import=$(echo "$imports" | median); t_base=$(echo "$bases" | median)
+  echo "import bytes      $import_written   $(ratio "$import_written" "$skin_size") times the skin  (goal <= 1.10)"
+  echo "import            $t_import s (median of $ROUNDS)"
+  echo "start-up+cp+sync  $t_base s   import/that  $(ratio "$t_import" "$t_base")  (goal <= 1.25)"
+  echo "import memory     $peak_kb KiB peak   allowed $limit_kb KiB  $([ "$peak_kb" -le "$limit_kb" ] && echo within || echo OVER)"
+}
+
+echo "load: $(uptime | sed 's/.*load average: //')"
+skin_bench "skin of few large entries" "$LARGE"
+skin_bench "skin of many tiny entries" "$MANY"
+echo "load: $(uptime | sed 's/.*load average: //')"

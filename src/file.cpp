@@ -182,26 +182,36 @@ CZipAbstractFile& AttachWorkFile(SkinCfgProgram& p) {
   return p.workfile;
 }
 
-// Tests every entry of the open archive and reports the failed ones. Only
-// other exceptions than the engine's pass on.
+// Tests every entry of the open archive (on as many threads as gain) and
+// reports the failed ones in entry order. Only other exceptions than the
+// engine's end the walk.
 bool TestEntries(SkinCfgProgram& p) {
   bool allpassed = true;
-  for (uint16_t index = 0; index < p.zip.GetCount(); ++index) {
-    try {
-      if (!p.zip.TestFile(index, 65536)) allpassed = false;
-    } catch (const CZipException& e) {
-      if (allpassed) p.PrintError(kUnit, __LINE__, "OpenZip(): Testing archive: %s\n", p.zipfilename);
-      CZipFileHeader* header = p.zip.GetFileInfo(index);
-      std::string name = header != nullptr ? std::string(header->GetFileName(true)) : "";
-      p.PrintMessage("    %s --> ", name.c_str());
-      p.PrintMessage("    %s\n", e.GetErrorDescription().c_str());
-      allpassed = false;
-    } catch (...) {
-      p.PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception testing archive: %s\n",
-                   p.zipfilename);
-      return false;
+  bool unhandled = false;
+  p.zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
+    switch (outcome) {
+      case CZipArchive::testPassed:
+        return true;
+      case CZipArchive::testFailed:
+        allpassed = false;
+        return true;
+      case CZipArchive::testThrew: {
+        if (allpassed) p.PrintError(kUnit, __LINE__, "OpenZip(): Testing archive: %s\n", p.zipfilename);
+        CZipFileHeader* header = p.zip.GetFileInfo(index);
+        std::string name = header != nullptr ? std::string(header->GetFileName(true)) : "";
+        p.PrintMessage("    %s --> ", name.c_str());
+        p.PrintMessage("    %s\n", e->GetErrorDescription().c_str());
+        allpassed = false;
+        return true;
+      }
+      default:
+        p.PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception testing archive: %s\n",
+                     p.zipfilename);
+        unhandled = true;
+        return false;
     }
-  }
+  }, 65536);
+  if (unhandled) return false;
   if (!allpassed) {
     p.PrintError(kUnit, __LINE__, "OpenZip(): Integrity check failed on: %s\n", p.zipfilename);
     return false;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, a bounded fuzzing run, and
-# the macOS-named and Windows (under Wine) programs against the end-to-end suite,
-# then the format and lint checks.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the engine's threaded
+# tests under ThreadSanitizer, a bounded fuzzing run, the macOS-named and
+# Windows (under Wine) programs against the end-to-end suite, then the
+# format and lint checks.
 source "$(dirname "$0")/script_start.sh"
 
 step "build and test"
@@ -15,6 +16,11 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVRD_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -j"$jobs" --output-on-failure
+
+step "ThreadSanitizer on the engine's threaded tests"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRD_TSAN=ON >/dev/null
+cmake --build build-tsan -j"$jobs" --target zipengine_thread_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j"$jobs" --output-on-failure -R '^zipengine\.TestFilesTest\.SameAnswersOnEveryWritersAndOddArchives$'
 
 step "fuzzing (bounded)"
 bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-40}"

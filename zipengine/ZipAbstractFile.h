@@ -34,6 +34,16 @@ class CZipAbstractFile {
   virtual uint32_t Read(void* buffer, uint32_t count) = 0;
   // All `count` bytes, or throws.
   virtual void Write(const void* buffer, uint32_t count) = 0;
+  // Up to `count` bytes from `offset`; fewer only at the end of the file.
+  // Whether the position moves depends on the file: callers that read this
+  // way keep their own position.
+  virtual uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) {
+    Seek(static_cast<int64_t>(offset), begin);
+    return Read(buffer, count);
+  }
+  // Whether ReadAt may run on several threads at once (and beside nothing
+  // else on this file).
+  virtual bool ReadsConcurrently() const { return false; }
   virtual bool IsClosed() const = 0;
 };
 

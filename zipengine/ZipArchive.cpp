@@ -13,6 +13,7 @@ const uint32_t kGeneralBufferSize = 65536;
 }  // namespace
 
 const uint16_t CZipArchive::kNotFound;
+const uint64_t CZipArchive::kLayoutUnknown;
 
 CZipArchive::CZipArchive()
     : m_bCaseSensitive(ZipPlatform::GetSystemCaseSensitivity()),
@@ -20,7 +21,9 @@ CZipArchive::CZipArchive()
       m_uArchiveSystCompatib(ZipPlatform::GetSystemID()),
       m_uCompressionMethod(ZipFormat::kMethodDeflate),
       m_uBufferSize(kGeneralBufferSize),
-      m_bSeparateOutput(false) {
+      m_bSeparateOutput(false),
+      m_uLayoutEnd(kLayoutUnknown),
+      m_bLayoutBeforeAdd(false) {
   m_centralDir.Init(&m_storage);
 }
 
@@ -109,6 +112,8 @@ void CZipArchive::ReadDirectory() {
 
 void CZipArchive::ResetArchive() {
   m_bSeparateOutput = false;
+  m_uLayoutEnd = kLayoutUnknown;
+  m_bLayoutBeforeAdd = false;
   m_password.Release();
   m_iFileOpened = openedNothing;
   m_centralDir.Init(&m_storage);
@@ -180,5 +185,6 @@ void CZipArchive::ReleaseAll() {
   if (m_iFileOpened == openedExtract) ReleaseReading();
   m_centralDir.Close();
   m_password.Release();
+  m_testBuffer.Release();
   m_pCompressor.reset();
 }

@@ -16,6 +16,7 @@
 #define ZIPENGINE_ZIPARCHIVE_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,7 +49,8 @@ class CZipArchive {
   // in its last 65557 bytes). False for any other file; throws the file
   // errors of opening or reading `path`.
   static bool IsZipArchive(const char* path);
-  // The same question about a file the caller opened; its position moves.
+  // The same question about a file the caller opened; its position may
+  // move (a disk file is read at offsets and keeps it).
   static bool IsZipArchive(CZipAbstractFile& file);
 
   // Opens the archive at `path` (zipOpen: read-write, zipOpenReadOnly) and
@@ -132,6 +134,24 @@ class CZipArchive {
   // that ends before its stated size, and what OpenFile, ReadFile and
   // CloseFile throw; after a throw the archive is idle again.
   bool TestFile(uint16_t index, uint32_t bufferSize = 65536);
+  // What TestFile gave for one entry.
+  enum TestOutcome { testPassed, testFailed, testThrew, testThrewOther };
+  // Receives entry `index`'s outcome, with the CZipException for testThrew
+  // (nullptr otherwise); false stops the walk.
+  typedef std::function<bool(uint16_t index, TestOutcome outcome, const CZipException* error)>
+      TestReport;
+  // Tests every entry as TestFile(index, bufferSize) does and reports each
+  // outcome in index order, with errno as that test left it. Up to `threads`
+  // threads share the work (0: one per processor, at most 4) when the
+  // archive is open, idle and read-only from a file that reads at offsets
+  // from several threads, and holds at least `minBytesPerThread` compressed
+  // bytes per thread; otherwise the entries are tested one after the other
+  // as they are reported (nothing, while closed). Either way the outcomes
+  // are the same, and no thread outlives the call. Throws std::bad_alloc
+  // when it cannot keep its records, and what `report` throws.
+  void TestFiles(const TestReport& report, uint32_t bufferSize = 65536, unsigned threads = 0,
+                 uint64_t minBytesPerThread = kMinBytesPerTestThread);
+  static const uint64_t kMinBytesPerTestThread = 1024 * 1024;
 
   // Removes entry `index`, moving the data behind it down (or, opened by
   // OpenForUpdate, dropping it from what Close writes). Requires writable
@@ -211,8 +231,9 @@ class CZipArchive {
   [[noreturn]] void ThrowError(int code) const;
 
   void ReleaseReading();
-  bool IsDirectoryWithoutData(const CZipFileHeader& header) const;
-  void ReadWholeEntry(uint32_t bufferSize);
+  unsigned TestThreads(unsigned threads, uint64_t minBytesPerThread);
+  bool ReportTest(const TestReport& report, uint16_t index, uint32_t bufferSize);
+  void TestInParallel(const TestReport& report, uint32_t bufferSize, unsigned threads);
 
   struct RemovalItem;
   bool RemoveAllEntries();
@@ -220,7 +241,7 @@ class CZipArchive {
   void CheckEntryLayout(uint64_t dataEnd);
   uint64_t DataEnd();
   void RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
-  void CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
+  uint64_t CutEntry(uint16_t index, uint64_t dataEnd);
   void MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer);
 
   void PrepareNewHeader(CZipFileHeader& header, int& level);
@@ -238,10 +259,16 @@ class CZipArchive {
   int m_iFileOpened;
   uint8_t m_uArchiveSystCompatib;
   CZipAutoBuffer m_password;
+  CZipAutoBuffer m_testBuffer;  // TestFile's output, kept between entries
   std::unique_ptr<CZipCompressor> m_pCompressor;
   uint16_t m_uCompressionMethod;
   uint32_t m_uBufferSize;
   bool m_bSeparateOutput;  // opened by OpenForUpdate: the storage's file is m_splice
+  // The data end for which the entry layout was last found sound (see
+  // CheckEntryLayout), or kLayoutUnknown.
+  static const uint64_t kLayoutUnknown = UINT64_MAX;
+  uint64_t m_uLayoutEnd;
+  bool m_bLayoutBeforeAdd;  // the entry being added starts at m_uLayoutEnd
   CZipSplicedFile m_splice;
 };
 

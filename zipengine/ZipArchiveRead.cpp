@@ -3,8 +3,12 @@
 #include "ZipArchive.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <vector>
 
 #include "ZipCompressor.h"
+#include "ZipPlatform.h"
 
 namespace {
 
@@ -81,34 +85,199 @@ bool CZipArchive::ExtractFile(uint16_t index, CZipAbstractFile& target, bool rew
   return ok;
 }
 
-bool CZipArchive::IsDirectoryWithoutData(const CZipFileHeader& header) const {
+namespace {
+
+bool IsDirectoryWithoutData(const CZipFileHeader& header) {
   if (header.m_uComprSize == 0 && header.m_uUncomprSize == 0) return true;
   return header.IsEncrypted() && header.m_uComprSize == kEncryptionHeaderSize &&
          header.m_uUncomprSize == 0;
 }
 
-void CZipArchive::ReadWholeEntry(uint32_t bufferSize) {
-  CZipAutoBuffer buffer(std::min(bufferSize, kMaxReadBuffer));
-  while (ReadFile(buffer.GetBuffer(), buffer.GetSize()) > 0) {
-  }
+void PrepareBuffer(CZipAutoBuffer& buffer, uint32_t bufferSize) {
+  uint32_t size = std::min(bufferSize, kMaxReadBuffer);
+  if (buffer.GetSize() != size) buffer.Allocate(size);
 }
+
+// TestFile's work on one entry once the archive's state allows it, through
+// the given storage and compressor, so that threads with their own can share
+// it: a directory is answered from its header, any other entry is read whole
+// after the local header check and its CRC compared.
+bool TestEntry(CZipFileHeader& header, CZipStorage& storage, CZipCompressor& compressor,
+               CZipAutoBuffer& buffer, uint32_t ignoredChecks) {
+  if (header.IsDirectory()) {
+    if (IsDirectoryWithoutData(header)) return true;
+    storage.ThrowError(CZipException::dirWithSize);
+  }
+  if (!CZipCompressor::IsCompressionSupported(header.m_uMethod)) return false;
+  if (!header.CheckLocal(storage, ignoredChecks)) storage.ThrowError(CZipException::badZipFile);
+  // No password can be set, so an encrypted entry cannot be read.
+  if (header.IsEncrypted()) storage.ThrowError(CZipException::badPassword);
+  compressor.InitDecompression(&header);
+  try {
+    while (compressor.Decompress(buffer.GetBuffer(), buffer.GetSize()) > 0) {
+    }
+  } catch (...) {
+    compressor.FinishDecompression(true);
+    throw;
+  }
+  compressor.FinishDecompression(true);
+  // The data ended before the size the header promised.
+  if (compressor.m_uUncomprLeft > 0) CZipException::Throw(CZipException::badZipFile);
+  if (!(ignoredChecks & CZipFileHeader::checkCRC) && compressor.m_uCrc32 != header.m_uCrc32) {
+    storage.ThrowError(CZipException::badCrc);
+  }
+  return true;
+}
+
+}  // namespace
 
 bool CZipArchive::TestFile(uint16_t index, uint32_t bufferSize) {
   if (IsClosed() || m_storage.IsSegmented() || bufferSize == 0) return false;
-  const CZipFileHeader* header = GetFileInfo(index);
+  CZipFileHeader* header = GetFileInfo(index);
   if (header == nullptr) return false;
-  if (header->IsDirectory()) {
-    if (IsDirectoryWithoutData(*header)) return true;
-    ThrowError(CZipException::dirWithSize);
+  // With an entry open, only a directory (which reads nothing) is answered.
+  if (m_iFileOpened != openedNothing && !header->IsDirectory()) return false;
+  PrepareBuffer(m_testBuffer, bufferSize);
+  return TestEntry(*header, m_storage, Compressor(), m_testBuffer, m_centralDir.m_uIgnoredChecks);
+}
+
+// ---- testing every entry -------------------------------------------------
+
+namespace {
+
+const unsigned kMaxTestThreads = 4;
+// A thread takes neighbouring entries of about this much data at a time and
+// reads no further ahead than their end.
+const uint64_t kTestChunkBytes = 256 * 1024;
+const uint8_t kUntested = 0xFF;
+
+struct TestFailure {
+  uint16_t index;
+  int systemError;  // errno as the test left it
+  CZipException error;
+};
+
+}  // namespace
+
+const uint64_t CZipArchive::kMinBytesPerTestThread;
+
+unsigned CZipArchive::TestThreads(unsigned threads, uint64_t minBytesPerThread) {
+  if (threads == 0) threads = std::min(ZipPlatform::GetProcessorCount(), kMaxTestThreads);
+  if (threads <= 1 || IsClosed() || m_iFileOpened != openedNothing || !m_storage.ReadsAtOffsets()) {
+    return 1;
   }
-  if (!OpenFile(index)) return false;
+  uint64_t total = 0;
+  for (uint16_t index = 0; index < GetCount(); ++index) total += GetFileInfo(index)->m_uComprSize;
+  if (minBytesPerThread > 0) threads = static_cast<unsigned>(std::min<uint64_t>(threads, total / minBytesPerThread));
+  return std::max(1u, std::min<unsigned>(threads, GetCount()));
+}
+
+void CZipArchive::TestFiles(const TestReport& report, uint32_t bufferSize, unsigned threads,
+                            uint64_t minBytesPerThread) {
+  threads = bufferSize == 0 ? 1 : TestThreads(threads, minBytesPerThread);
+  if (threads > 1) {
+    TestInParallel(report, bufferSize, threads);
+    return;
+  }
+  for (uint16_t index = 0; index < GetCount(); ++index) {
+    if (!ReportTest(report, index, bufferSize)) return;
+  }
+}
+
+bool CZipArchive::ReportTest(const TestReport& report, uint16_t index, uint32_t bufferSize) {
+  TestOutcome outcome;
   try {
-    ReadWholeEntry(bufferSize);
-    // The data ended before the size the header promised.
-    if (CloseFile() == -1) CZipException::Throw(CZipException::badZipFile);
+    outcome = TestFile(index, bufferSize) ? testPassed : testFailed;
+  } catch (const CZipException& e) {
+    return report(index, testThrew, &e);
   } catch (...) {
-    CloseFile(nullptr, true);
-    throw;
+    return report(index, testThrewOther, nullptr);
   }
-  return true;
+  return report(index, outcome, nullptr);
+}
+
+void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, unsigned threads) {
+  const uint16_t count = GetCount();
+  uint64_t total = 0;
+  for (uint16_t index = 0; index < count; ++index) total += GetFileInfo(index)->m_uComprSize;
+  // Several chunks per thread, so that one large entry does not leave the
+  // other threads idle at the end.
+  const uint64_t chunkBytes = std::max<uint64_t>(1, std::min(kTestChunkBytes, total / (4 * threads)));
+  std::vector<uint16_t> chunkStarts;
+  uint64_t inChunk = chunkBytes;
+  for (uint16_t index = 0; index < count; ++index) {
+    if (inChunk >= chunkBytes) {
+      chunkStarts.push_back(index);
+      inChunk = 0;
+    }
+    inChunk += GetFileInfo(index)->m_uComprSize + 1;
+  }
+  const size_t chunks = chunkStarts.size();
+  chunkStarts.push_back(count);
+
+  std::vector<uint8_t> outcomes(count, kUntested);
+  std::vector<std::vector<TestFailure>> failures(threads);
+  std::atomic<size_t> nextChunk(0);
+  std::atomic<unsigned> nextWorker(0);
+  CZipAbstractFile& file = m_storage.File();
+  const uint64_t before = m_storage.m_uBytesBeforeZip;
+  const uint64_t directory = before + m_centralDir.m_info.m_uOffset;
+  const uint32_t ignored = m_centralDir.m_uIgnoredChecks;
+  ZipPlatform::RunOnThreads(threads - 1, [&] {
+    const unsigned worker = nextWorker++;
+    // Whatever goes wrong here leaves entries untested, never wrongly
+    // answered: the calling thread tests those afterwards.
+    try {
+      CZipStorage storage;
+      storage.Open(file, true);
+      storage.m_uBytesBeforeZip = before;
+      std::unique_ptr<CZipCompressor> compressor =
+          CZipCompressor::CreateCompressor(ZipFormat::kMethodDeflate, &storage);
+      CZipAutoBuffer buffer;
+      PrepareBuffer(buffer, bufferSize);
+      for (size_t chunk; (chunk = nextChunk++) < chunks;) {
+        const uint16_t end = chunkStarts[chunk + 1];
+        storage.SetReadAheadEnd(end < count ? before + GetFileInfo(end)->m_uOffset : directory);
+        for (uint16_t index = chunkStarts[chunk]; index < end; ++index) {
+          try {
+            bool passed = TestEntry(*GetFileInfo(index), storage, *compressor, buffer, ignored);
+            outcomes[index] = passed ? testPassed : testFailed;
+          } catch (const CZipException& e) {
+            const int systemError = errno;
+            failures[worker].push_back({index, systemError, e});
+            outcomes[index] = testThrew;
+          } catch (...) {
+            outcomes[index] = testThrewOther;
+          }
+        }
+      }
+      storage.Close(true);
+    } catch (...) {
+    }
+  });
+
+  std::vector<TestFailure> thrown;
+  for (std::vector<TestFailure>& list : failures) {
+    thrown.insert(thrown.end(), list.begin(), list.end());
+  }
+  std::sort(thrown.begin(), thrown.end(),
+            [](const TestFailure& a, const TestFailure& b) { return a.index < b.index; });
+  size_t next = 0;
+  for (uint16_t index = 0; index < count; ++index) {
+    bool go;
+    switch (outcomes[index]) {
+      case testThrew:
+        while (thrown[next].index != index) next++;
+        errno = thrown[next].systemError;
+        go = report(index, testThrew, &thrown[next].error);
+        break;
+      case kUntested:
+        go = ReportTest(report, index, bufferSize);
+        break;
+      default:
+        go = report(index, static_cast<TestOutcome>(outcomes[index]), nullptr);
+        break;
+    }
+    if (!go) return;
+  }
 }

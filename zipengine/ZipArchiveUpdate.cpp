@@ -49,29 +49,33 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
   if (GetCount() == 1) return RemoveAllEntries();
   BeginChange();
   if (!removeData) {
+    m_uLayoutEnd = kLayoutUnknown;
     m_centralDir.RemoveHeader(index);
     return true;
-  }
-  // Index order is local header order, so only the entries from `index` on
-  // are touched.
-  std::vector<RemovalItem> items;
-  for (uint16_t i = index; i < GetCount(); i++) {
-    CZipFileHeader* header = m_centralDir.GetHeader(i);
-    items.push_back({header, header->m_uOffset, i == index});
   }
   uint64_t dataEnd = DataEnd();
   // Cheap next to the move, and keeps every range below non-negative even
   // if the file changed behind our back.
   CheckEntryLayout(dataEnd);
   if (m_bSeparateOutput) {
-    CutCollected(items, dataEnd);
-  } else {
-    RemoveCollected(items, dataEnd);
+    m_uLayoutEnd = kLayoutUnknown;
+    m_uLayoutEnd = dataEnd - CutEntry(index, dataEnd);
+    return true;
   }
+  // Index order is local header order, so only the entries from `index` on
+  // are touched.
+  std::vector<RemovalItem> items;
+  items.reserve(GetCount() - index);
+  for (uint16_t i = index; i < GetCount(); i++) {
+    CZipFileHeader* header = m_centralDir.GetHeader(i);
+    items.push_back({header, header->m_uOffset, i == index});
+  }
+  RemoveCollected(items, dataEnd);
   return true;
 }
 
 bool CZipArchive::RemoveAllEntries() {
+  m_uLayoutEnd = kLayoutUnknown;
   // Only a self-extractor stub, if any, stays in front of the archive.
   m_storage.SetLength(m_storage.m_uBytesBeforeZip);
   m_centralDir.RemoveAllHeaders();
@@ -91,6 +95,10 @@ void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
   // before the directory. A file that says otherwise (entries sharing data,
   // a stray volume number reordering them) would lose data: refuse it
   // before anything changes.
+  // Opened by OpenForUpdate, a layout found sound stays sound through the
+  // engine's own cuts and appends (each leaves every entry ending before
+  // the next); only the data end that goes with it is followed.
+  if (dataEnd == m_uLayoutEnd) return;
   for (uint16_t i = 0; i < GetCount(); i++) {
     const CZipFileHeader& h = *m_centralDir.GetHeader(i);
     const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(i + 1));
@@ -99,6 +107,7 @@ void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
                    h.GetRawFileName().GetSize() + h.m_uComprSize;
     if (end > limit) ThrowError(CZipException::badZipFile);
   }
+  if (m_bSeparateOutput) m_uLayoutEnd = dataEnd;
 }
 
 // With the old directory cut away, the file ends where the entries end.
@@ -133,23 +142,20 @@ void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t data
 }
 
 // The same result as RemoveCollected, but the bytes of the removed entries
-// are only dropped from the list of pieces that Close will write.
-void CZipArchive::CutCollected(std::vector<RemovalItem>& items, uint64_t dataEnd) {
-  uint64_t removed = 0;
-  uint16_t firstIndex = static_cast<uint16_t>(GetCount() - items.size());
-  uint16_t removedCount = 0;
-  for (size_t k = 0; k < items.size(); k++) {
-    uint64_t next = k + 1 < items.size() ? items[k + 1].offset : dataEnd;
-    if (items[k].remove) {
-      m_centralDir.RemoveHeader(static_cast<uint16_t>(firstIndex + k - removedCount));
-      removedCount++;
-      uint64_t base = m_storage.m_uBytesBeforeZip;
-      m_splice.Cut(base + items[k].offset - removed, base + next - removed);
-      removed += next - items[k].offset;
-    } else {
-      items[k].header->m_uOffset = static_cast<uint32_t>(items[k].offset - removed);
-    }
+// are only dropped from the list of pieces that Close will write. Returns
+// how many bytes went.
+uint64_t CZipArchive::CutEntry(uint16_t index, uint64_t dataEnd) {
+  const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(index + 1));
+  const uint64_t from = m_centralDir.GetHeader(index)->m_uOffset;
+  const uint64_t to = next != nullptr ? next->m_uOffset : dataEnd;
+  m_centralDir.RemoveHeader(index);
+  const uint64_t base = m_storage.m_uBytesBeforeZip;
+  m_splice.Cut(base + from, base + to);
+  for (uint16_t i = index; i < GetCount(); i++) {
+    CZipFileHeader* header = m_centralDir.GetHeader(i);
+    header->m_uOffset = static_cast<uint32_t>(header->m_uOffset - (to - from));
   }
+  return to - from;
 }
 
 void CZipArchive::MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer) {
@@ -241,7 +247,6 @@ void CZipArchive::PrepareNewHeader(CZipFileHeader& h, int& level) {
   h.m_uVolumeStart = h.m_uInternalAttr = 0;
   h.m_uEncryptionMethod = CZipFileHeader::kNoEncryption;
   h.m_aCentralExtra.Release();
-  h.m_aLocalExtra.Release();
 }
 
 void CZipArchive::StartNewEntry(CZipFileHeader& header, int level) {
@@ -252,6 +257,10 @@ void CZipArchive::StartNewEntry(CZipFileHeader& header, int level) {
   uint64_t offset = position - m_storage.m_uBytesBeforeZip;
   if (offset > UINT32_MAX) ThrowError(CZipException::tooBigSize);
   header.m_uOffset = static_cast<uint32_t>(offset);
+  // The new entry starts where the sound layout ends: once complete, it
+  // ends the layout.
+  m_bLayoutBeforeAdd = offset == m_uLayoutEnd;
+  m_uLayoutEnd = kLayoutUnknown;
   CZipFileHeader* added = m_centralDir.AddHeader(header);
   m_centralDir.m_pOpenedFile = added;
   m_iFileOpened = openedCompress;
@@ -278,6 +287,8 @@ bool CZipArchive::CloseNewFile(bool afterException) {
   m_storage.Flush();
   m_centralDir.m_pOpenedFile = nullptr;
   m_iFileOpened = openedNothing;
+  if (m_bLayoutBeforeAdd) m_uLayoutEnd = DataEnd();
+  m_bLayoutBeforeAdd = false;
   return true;
 }
 

@@ -14,6 +14,12 @@ namespace {
 
 const uint32_t kLocateWindow = kMaxField + kEndSize;  // the longest comment and the record
 const uint32_t kReadChunk = 65536;
+// Slots of the name index: a power of two, at most half full even with every
+// entry an archive can take.
+const size_t kNameSlots = size_t{1} << 17;
+// Headers are made in blocks: one allocation per entry would cost a large
+// archive more than reading its directory.
+const size_t kHeadersPerBlock = 256;
 
 // Sequential reads of the central records through one chunk buffer, so a
 // directory of many entries costs a few large reads. Running out of file
@@ -76,14 +82,35 @@ void CZipCentralDir::Init(CZipStorage* storage) {
 
 void CZipCentralDir::Close() {
   m_headers.clear();
+  // The blocks stay for the next directory read into this object (a large
+  // archive is read again when it is opened to be changed); their headers
+  // go back to new.
+  for (size_t block = 0; block < m_headerBlocks.size() && block <= m_uBlock; block++) {
+    size_t used = block < m_uBlock ? kHeadersPerBlock : m_uBlockUsed;
+    for (size_t n = 0; n < used; n++) m_headerBlocks[block][n] = CZipFileHeader();
+  }
+  m_uBlock = 0;
+  m_uBlockUsed = 0;
   m_findArray.clear();
+  m_bFindArraySorted = false;
+  m_nameIndexState = nameIndexNone;
+  m_nameHashes.clear();
+  m_nameSlots.clear();
   m_info = CInfo();
   m_pOpenedFile = nullptr;
 }
 
-CZipFileHeader* CZipCentralDir::GetHeader(uint16_t index) const {
-  return index < m_headers.size() ? m_headers[index].get() : nullptr;
+CZipFileHeader* CZipCentralDir::NewHeader() {
+  if (m_uBlockUsed == kHeadersPerBlock) {
+    m_uBlock++;
+    m_uBlockUsed = 0;
+  }
+  if (m_uBlock == m_headerBlocks.size()) {
+    m_headerBlocks.push_back(std::make_unique<CZipFileHeader[]>(kHeadersPerBlock));
+  }
+  return &m_headerBlocks[m_uBlock][m_uBlockUsed++];
 }
+
 
 // ---- reading -------------------------------------------------------------
 
@@ -170,7 +197,7 @@ void CZipCentralDir::ReadHeaders() {
   m_headers.reserve(std::min<uint32_t>(m_info.m_uEntriesNumber, m_info.m_uSize / kCentralSize + 1));
   CentralReader reader(*m_pStorage);
   for (uint32_t n = 0; n < m_info.m_uEntriesNumber; n++) {
-    m_headers.push_back(std::make_unique<CZipFileHeader>());
+    m_headers.push_back(NewHeader());
     CZipFileHeader& header = *m_headers.back();
     unsigned char fixed[kCentralSize];
     reader.Read(fixed, kCentralSize);
@@ -186,13 +213,16 @@ void CZipCentralDir::ReadHeaders() {
 }
 
 void CZipCentralDir::SortHeaders() {
-  auto key = [](const std::unique_ptr<CZipFileHeader>& h) {
+  auto key = [](const CZipFileHeader* h) {
     return (static_cast<uint64_t>(h->m_uVolumeStart) << 32) | h->m_uOffset;
   };
-  std::sort(m_headers.begin(), m_headers.end(),
-            [&](const std::unique_ptr<CZipFileHeader>& a, const std::unique_ptr<CZipFileHeader>& b) {
-              return key(a) < key(b);
-            });
+  auto before = [&](const CZipFileHeader* a, const CZipFileHeader* b) { return key(a) < key(b); };
+  // Writers put the records in file order: with distinct keys already
+  // ascending the sort has nothing to do.
+  auto notAscending = [&](const CZipFileHeader* a, const CZipFileHeader* b) { return !before(a, b); };
+  if (std::adjacent_find(m_headers.begin(), m_headers.end(), notAscending) != m_headers.end()) {
+    std::sort(m_headers.begin(), m_headers.end(), before);
+  }
   for (size_t n = 1; n < m_headers.size(); n++) {
     if (key(m_headers[n - 1]) == key(m_headers[n])) {
       CZipException::Throw(CZipException::badZipFile);
@@ -249,9 +279,11 @@ void CZipCentralDir::WriteEndRecord() {
 
 CZipFileHeader* CZipCentralDir::AddHeader(const CZipFileHeader& templ) {
   uint16_t index = GetCount();
-  m_headers.push_back(std::make_unique<CZipFileHeader>(templ));
-  CZipFileHeader* header = m_headers.back().get();
-  if (m_info.m_bFindFastEnabled) InsertFindFast(header, index);
+  CZipFileHeader* header = NewHeader();
+  *header = templ;
+  m_headers.push_back(header);
+  if (m_bFindArraySorted) InsertFindFast(header, index);
+  if (m_nameIndexState == nameIndexReady && !IndexName(index)) m_nameIndexState = nameIndexUnusable;
   return header;
 }
 
@@ -265,14 +297,19 @@ void CZipCentralDir::RemoveHeader(uint16_t index) {
     if (m_findArray[n].m_uIndex > index) m_findArray[n].m_uIndex--;
     n++;
   }
-  if (m_pOpenedFile == m_headers[index].get()) m_pOpenedFile = nullptr;
+  if (m_pOpenedFile == m_headers[index]) m_pOpenedFile = nullptr;
   m_headers.erase(m_headers.begin() + index);
+  if (m_nameIndexState == nameIndexReady) UnindexName(index);
 }
 
 void CZipCentralDir::RemoveAllHeaders() {
   m_headers.clear();
   m_findArray.clear();
   m_pOpenedFile = nullptr;
+  if (m_nameIndexState == nameIndexReady) {
+    m_nameHashes.clear();
+    std::fill(m_nameSlots.begin(), m_nameSlots.end(), 0);
+  }
 }
 
 // ---- lookup --------------------------------------------------------------
@@ -281,9 +318,14 @@ void CZipCentralDir::BuildFindFastArray(bool caseSensitive) {
   m_info.m_bCaseSensitive = caseSensitive;
   m_info.m_pCompare = ZipPlatform::GetNameCompare(caseSensitive);
   m_findArray.clear();
+  m_bFindArraySorted = false;
+}
+
+void CZipCentralDir::SortFindFastArray() {
+  m_findArray.clear();
   m_findArray.reserve(m_headers.size());
   for (size_t n = 0; n < m_headers.size(); n++) {
-    m_findArray.push_back({m_headers[n].get(), static_cast<uint16_t>(n)});
+    m_findArray.push_back({m_headers[n], static_cast<uint16_t>(n)});
   }
   ZipPlatform::ZipNameCompare compare = m_info.m_pCompare;
   std::stable_sort(m_findArray.begin(), m_findArray.end(),
@@ -291,6 +333,7 @@ void CZipCentralDir::BuildFindFastArray(bool caseSensitive) {
                      return compare(a.m_pHeader->GetConvertedName().c_str(),
                                     b.m_pHeader->GetConvertedName().c_str()) < 0;
                    });
+  m_bFindArraySorted = true;
 }
 
 void CZipCentralDir::InsertFindFast(CZipFileHeader* header, uint16_t index) {
@@ -320,6 +363,110 @@ uint16_t CZipCentralDir::BinarySearch(const char* name) {
   return kMaxEntries;
 }
 
+namespace {
+
+// FNV-1a over the name in this platform's form, up to its first NUL, as the
+// name comparison sees it.
+uint32_t NameHash(const char* bytes, size_t size) {
+  uint32_t hash = 2166136261u;
+  for (size_t n = 0; n < size && bytes[n] != '\0'; n++) {
+    hash = (hash ^ static_cast<unsigned char>(ZipPlatform::NameCharToPlatform(bytes[n]))) * 16777619u;
+  }
+  return hash;
+}
+
+}  // namespace
+
+// With names that compare as bytes and are all distinct, the one equal name
+// is what the binary search finds too; the index answers without sorting.
+uint16_t CZipCentralDir::SearchSorted(const char* name) {
+  if (UseNameIndex()) return FindIndexed(name);
+  if (!m_bFindArraySorted) SortFindFastArray();
+  return BinarySearch(name);
+}
+
+bool CZipCentralDir::UseNameIndex() {
+  if (!ZipPlatform::ComparesAsBytes(m_info.m_pCompare)) return false;
+  if (m_nameIndexState == nameIndexNone) BuildNameIndex();
+  return m_nameIndexState == nameIndexReady;
+}
+
+void CZipCentralDir::BuildNameIndex() {
+  m_nameHashes.clear();
+  m_nameHashes.reserve(m_headers.size());
+  for (const auto& header : m_headers) {
+    const CZipAutoBuffer& raw = header->GetRawFileName();
+    m_nameHashes.push_back(NameHash(raw.GetBuffer(), raw.GetSize()));
+  }
+  m_nameSlots.assign(kNameSlots, 0);
+  m_nameIndexState = nameIndexReady;
+  for (uint16_t n = 0; n < GetCount(); n++) {
+    if (!IndexName(n)) {
+      m_nameIndexState = nameIndexUnusable;
+      m_nameHashes.clear();
+      m_nameSlots.clear();
+      return;
+    }
+  }
+}
+
+bool CZipCentralDir::IndexName(uint16_t index) {
+  if (m_nameHashes.size() <= index) {
+    const CZipAutoBuffer& raw = m_headers[index]->GetRawFileName();
+    m_nameHashes.push_back(NameHash(raw.GetBuffer(), raw.GetSize()));
+  }
+  const uint32_t hash = m_nameHashes[index];
+  const size_t mask = kNameSlots - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    uint32_t other = m_nameSlots[slot];
+    if (other == 0) {
+      m_nameSlots[slot] = static_cast<uint16_t>(index + 1u);
+      return true;
+    }
+    if (m_nameHashes[other - 1] == hash &&
+        strcmp(m_headers[other - 1]->GetConvertedName().c_str(),
+               m_headers[index]->GetConvertedName().c_str()) == 0) {
+      return false;
+    }
+  }
+}
+
+// Empties the slot of header `index`, moving later entries of its probe
+// run back so that every lookup still reaches them, and renumbers the
+// headers behind it.
+void CZipCentralDir::UnindexName(uint16_t index) {
+  const size_t mask = kNameSlots - 1;
+  size_t hole = m_nameHashes[index] & mask;
+  while (m_nameSlots[hole] != index + 1u) hole = (hole + 1) & mask;
+  m_nameSlots[hole] = 0;
+  for (size_t slot = (hole + 1) & mask; m_nameSlots[slot] != 0; slot = (slot + 1) & mask) {
+    size_t home = m_nameHashes[m_nameSlots[slot] - 1] & mask;
+    // Whether `home` lies cyclically in (hole, slot]: then the entry stays.
+    bool stays = hole < slot ? (home > hole && home <= slot) : (home > hole || home <= slot);
+    if (stays) continue;
+    m_nameSlots[hole] = m_nameSlots[slot];
+    m_nameSlots[slot] = 0;
+    hole = slot;
+  }
+  // Branch-free, so that the compiler can do many slots at once.
+  const uint16_t removed = static_cast<uint16_t>(index + 1u);
+  for (uint16_t& slot : m_nameSlots) slot = static_cast<uint16_t>(slot - (slot > removed));
+  m_nameHashes.erase(m_nameHashes.begin() + index);
+}
+
+uint16_t CZipCentralDir::FindIndexed(const char* name) const {
+  const uint32_t hash = NameHash(name, strlen(name));
+  const size_t mask = kNameSlots - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    uint32_t entry = m_nameSlots[slot];
+    if (entry == 0) return kMaxEntries;
+    if (m_nameHashes[entry - 1] == hash &&
+        strcmp(m_headers[entry - 1]->GetConvertedName().c_str(), name) == 0) {
+      return static_cast<uint16_t>(entry - 1);
+    }
+  }
+}
+
 uint16_t CZipCentralDir::LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly) {
   ZipPlatform::ZipNameCompare compare = ZipPlatform::GetNameCompare(caseSensitive);
   for (size_t n = 0; n < m_headers.size(); n++) {
@@ -338,10 +485,10 @@ uint16_t CZipCentralDir::FindFile(const char* name, int caseMode, bool fileNameO
     m_info.m_bFindFastEnabled = true;
     BuildFindFastArray(archiveCase);
   }
-  if (m_info.m_bCaseSensitive == sensitive) return BinarySearch(name);
+  if (m_info.m_bCaseSensitive == sensitive) return SearchSorted(name);
   if (caseMode == 0) {
     BuildFindFastArray(sensitive);
-    return BinarySearch(name);
+    return SearchSorted(name);
   }
   return LinearSearch(name, sensitive, false);
 }

@@ -1,5 +1,7 @@
 // The in-memory central directory: the entry headers in local-header order,
-// the name-sorted array behind FindFile, and the end record's information.
+// the name-sorted array behind FindFile (sorted when first searched), a hash
+// index of the names that answers for it while no two names are equal, and
+// the end record's information.
 // Reads the directory when an archive opens and writes it when a changed
 // archive closes.
 #ifndef ZIPENGINE_ZIPCENTRALDIR_H
@@ -65,10 +67,13 @@ class CZipCentralDir {
   void RemoveFromDisk();
 
   uint16_t GetCount() const { return static_cast<uint16_t>(m_headers.size()); }
-  CZipFileHeader* GetHeader(uint16_t index) const;
+  CZipFileHeader* GetHeader(uint16_t index) const {
+    return index < m_headers.size() ? m_headers[index] : nullptr;
+  }
   // Appends a copy of the template and files it in the find array.
   CZipFileHeader* AddHeader(const CZipFileHeader& templ);
-  // Destroys one header; later indices move down by one.
+  // Drops one header (its memory goes at Close); later indices move down
+  // by one.
   void RemoveHeader(uint16_t index);
   void RemoveAllHeaders();
 
@@ -86,13 +91,33 @@ class CZipCentralDir {
   void SortHeaders();
   void WriteEndRecord();
 
+  // Sets the order of the find array; it is sorted when next searched.
   void BuildFindFastArray(bool caseSensitive);
+  void SortFindFastArray();
   void InsertFindFast(CZipFileHeader* header, uint16_t index);
+  // What a binary search of the find array answers.
+  uint16_t SearchSorted(const char* name);
   uint16_t BinarySearch(const char* name);
+  bool UseNameIndex();
+  void BuildNameIndex();
+  // Files header `index` under its hash; false when an equal name is there.
+  bool IndexName(uint16_t index);
+  void UnindexName(uint16_t index);
+  uint16_t FindIndexed(const char* name) const;
   uint16_t LinearSearch(const char* name, bool caseSensitive, bool fileNameOnly);
 
-  std::vector<std::unique_ptr<CZipFileHeader>> m_headers;
+  // A new header from the blocks; it stays valid until Close.
+  CZipFileHeader* NewHeader();
+
+  std::vector<CZipFileHeader*> m_headers;  // in index order
+  std::vector<std::unique_ptr<CZipFileHeader[]>> m_headerBlocks;
+  size_t m_uBlock = 0;      // the block NewHeader takes from
+  size_t m_uBlockUsed = 0;  // headers handed out of it
   std::vector<CZipFindFast> m_findArray;
+  bool m_bFindArraySorted = false;
+  enum { nameIndexNone, nameIndexReady, nameIndexUnusable } m_nameIndexState = nameIndexNone;
+  std::vector<uint32_t> m_nameHashes;  // per header, in index order
+  std::vector<uint16_t> m_nameSlots;   // open addressing: header index + 1, or 0
   CZipStorage* m_pStorage;
 };
 

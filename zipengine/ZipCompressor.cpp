@@ -45,19 +45,26 @@ void CDeflateCompressor::EndStream() {
 // ---- reading -------------------------------------------------------------
 
 void CDeflateCompressor::InitDecompression(CZipFileHeader* file) {
-  EndStream();
+  if (m_bStreamOpen && !m_bInflating) EndStream();
+  m_bInflating = true;
   m_pFile = file;
   m_uComprLeft = file->m_uComprSize;
   m_uUncomprLeft = file->m_uUncomprSize;
   m_uCrc32 = 0;
   m_bDecompressionDone = false;
-  m_bInflating = true;
   if (!IsDeflate()) return;  // stored data goes straight to the caller
   AllocateBuffer();
-  memset(&m_stream, 0, sizeof m_stream);
-  int result = inflateInit2(&m_stream, kRawWindowBits);
-  CheckForError(result);
-  m_bStreamOpen = true;
+  // One inflate stream serves every entry: a reset costs far less than a
+  // new stream with its window.
+  if (m_bStreamOpen) {
+    CheckForError(inflateReset(&m_stream));
+  } else {
+    memset(&m_stream, 0, sizeof m_stream);
+    CheckForError(inflateInit2(&m_stream, kRawWindowBits));
+    m_bStreamOpen = true;
+  }
+  m_stream.next_in = nullptr;
+  m_stream.avail_in = 0;
 }
 
 uint32_t CDeflateCompressor::Decompress(void* buffer, uint32_t count) {
@@ -118,7 +125,8 @@ void CDeflateCompressor::CheckStreamEnd() {
   m_bDecompressionDone = true;
 }
 
-void CDeflateCompressor::FinishDecompression(bool) { EndStream(); }
+// The stream stays for the next entry (see InitDecompression).
+void CDeflateCompressor::FinishDecompression(bool) {}
 
 void CDeflateCompressor::AllocateBuffer() {
   // Kept from entry to entry: testing a whole archive allocates it once.

@@ -18,7 +18,7 @@ class CZipCompressor {
  public:
   struct COptions {
     uint32_t m_uBufferSize = 131072;  // the I/O buffer: read-ahead and deflate output
-    bool m_bDetectLibMemoryLeaks = true;  // zlib's blocks are always freed after an entry
+    bool m_bDetectLibMemoryLeaks = true;  // zlib's blocks are always freed with the compressor
     bool m_bCheckLastBlock = true;  // a stream must end where its data ends
   };
 

@@ -60,6 +60,10 @@ class CZipFile : public CZipAbstractFile {
   bool HasFilePath() const override { return true; }
   uint32_t Read(void* buffer, uint32_t count) override;
   void Write(const void* buffer, uint32_t count) override;
+  // One positioned read per call (pread, or ReadFile at an offset), so
+  // threads can share the handle.
+  uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) override;
+  bool ReadsConcurrently() const override { return true; }
   bool IsClosed() const override { return m_hFile == -1; }
   // Copies `count` bytes at `from` in `source` to `to` in this file inside
   // the system (sharing blocks where the file system can), leaving both

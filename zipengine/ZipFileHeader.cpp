@@ -31,19 +31,46 @@ CZipFileHeader::CZipFileHeader()
     : m_uVersionMadeBy(0), m_uVersionNeeded(0), m_uFlag(0), m_uMethod(0), m_uModTime(0),
       m_uModDate(0), m_uCrc32(0), m_uComprSize(0), m_uUncomprSize(0), m_uVolumeStart(0),
       m_uInternalAttr(0), m_uExternalAttr(0), m_uOffset(0), m_uEncryptionMethod(kNoEncryption),
-      m_uLocalComprSize(0), m_uLocalUncomprSize(0), m_uLocalHeaderSize(0),
-      m_bFileNameBuilt(false) {}
+      m_uLocalComprSize(0), m_uLocalUncomprSize(0), m_uLocalHeaderSize(0) {}
+
+CZipFileHeader::CZipFileHeader(const CZipFileHeader& other) { *this = other; }
+
+CZipFileHeader& CZipFileHeader::operator=(const CZipFileHeader& other) {
+  if (this == &other) return *this;
+  m_uVersionMadeBy = other.m_uVersionMadeBy;
+  m_uVersionNeeded = other.m_uVersionNeeded;
+  m_uFlag = other.m_uFlag;
+  m_uMethod = other.m_uMethod;
+  m_uModTime = other.m_uModTime;
+  m_uModDate = other.m_uModDate;
+  m_uCrc32 = other.m_uCrc32;
+  m_uComprSize = other.m_uComprSize;
+  m_uUncomprSize = other.m_uUncomprSize;
+  m_uVolumeStart = other.m_uVolumeStart;
+  m_uInternalAttr = other.m_uInternalAttr;
+  m_uExternalAttr = other.m_uExternalAttr;
+  m_uOffset = other.m_uOffset;
+  m_aCentralExtra = other.m_aCentralExtra;
+  m_comment = other.m_comment;
+  m_uEncryptionMethod = other.m_uEncryptionMethod;
+  m_uLocalComprSize = other.m_uLocalComprSize;
+  m_uLocalUncomprSize = other.m_uLocalUncomprSize;
+  m_uLocalHeaderSize = other.m_uLocalHeaderSize;
+  m_fileNameRaw = other.m_fileNameRaw;
+  m_fileName.reset();
+  return *this;
+}
 
 std::string CZipFileHeader::GetFileName(bool) { return GetConvertedName(); }
 
 const std::string& CZipFileHeader::GetConvertedName() {
-  if (!m_bFileNameBuilt) {
-    m_fileName.assign(m_fileNameRaw.GetBuffer() ? m_fileNameRaw.GetBuffer() : "",
-                      m_fileNameRaw.GetSize());
-    ZipPlatform::NameToPlatform(m_fileName);
-    m_bFileNameBuilt = true;
+  if (!m_fileName) {
+    auto name = std::make_unique<std::string>(m_fileNameRaw.GetBuffer() ? m_fileNameRaw.GetBuffer() : "",
+                                              m_fileNameRaw.GetSize());
+    ZipPlatform::NameToPlatform(*name);
+    m_fileName = std::move(name);
   }
-  return m_fileName;
+  return *m_fileName;
 }
 
 void CZipFileHeader::SetFileName(const char* name) {
@@ -54,7 +81,7 @@ void CZipFileHeader::SetFileName(const char* name) {
 
 void CZipFileHeader::SetFileName(const char* bytes, uint32_t size) {
   m_fileNameRaw.Assign(bytes, size);
-  m_bFileNameBuilt = false;
+  m_fileName.reset();
 }
 
 bool CZipFileHeader::IsSystemSupported(int system) {
@@ -175,9 +202,9 @@ bool CZipFileHeader::CheckLocal(CZipStorage& storage, uint32_t ignored) {
   uint16_t nameSize = Get16(r + kLocalNameSize);
   uint16_t extraSize = Get16(r + kLocalExtraSize);
   m_uLocalHeaderSize = kLocalSize + nameSize + extraSize;
+  // The local extra field is never used, but it must be there.
   storage.Seek(storage.m_uBytesBeforeZip + m_uOffset + kLocalSize + nameSize);
-  m_aLocalExtra.Allocate(extraSize);
-  if (extraSize > 0) storage.Read(m_aLocalExtra.GetBuffer(), extraSize);
+  storage.Skip(extraSize);
   m_uLocalComprSize = Get32(r + kLocalCompr);
   m_uLocalUncomprSize = Get32(r + kLocalUncompr);
   uint16_t method = Get16(r + kLocalMethod);

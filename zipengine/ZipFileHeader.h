@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "ZipAutoBuffer.h"
@@ -23,6 +24,9 @@ class CZipFileHeader {
   static const uint8_t kNoEncryption = 255;
 
   CZipFileHeader();
+  // Copies every field; the converted name is built again when asked for.
+  CZipFileHeader(const CZipFileHeader& other);
+  CZipFileHeader& operator=(const CZipFileHeader& other);
 
   uint16_t m_uVersionMadeBy;  // low byte: version, high byte: host system
   uint16_t m_uVersionNeeded;
@@ -80,7 +84,6 @@ class CZipFileHeader {
   bool CheckLocal(CZipStorage& storage, uint32_t ignoredChecks);
 
   CZipAutoBuffer m_aCentralExtra;
-  CZipAutoBuffer m_aLocalExtra;
   CZipAutoBuffer m_comment;
   uint8_t m_uEncryptionMethod;
   uint32_t m_uLocalComprSize;
@@ -89,8 +92,9 @@ class CZipFileHeader {
 
  private:
   CZipAutoBuffer m_fileNameRaw;
-  std::string m_fileName;
-  bool m_bFileNameBuilt;
+  // Built on first use: most entries of a large archive are never looked
+  // up by name, and an empty string would cost more than the pointer.
+  std::unique_ptr<std::string> m_fileName;
 };
 
 #endif

@@ -30,6 +30,24 @@ int OpenFlags(uint32_t openFlags) {
   return flags | O_CLOEXEC;
 }
 
+// Repeats `call` (read up to n bytes into out, `at` bytes into the request)
+// until `count` bytes came or the file ended; -1, errno set, when it fails.
+template <typename Call>
+int64_t ReadFully(char* out, uint32_t count, const Call& call) {
+  uint32_t done = 0;
+  errno = 0;
+  while (done < count) {
+    ssize_t n = call(out + done, count - done, done);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return done;
+}
+
 }  // namespace
 
 CZipFile::CZipFile() : m_hFile(-1), m_bOwned(true) {}
@@ -99,19 +117,19 @@ void CZipFile::SetLength(uint64_t length) {
 }
 
 uint32_t CZipFile::Read(void* buffer, uint32_t count) {
-  char* out = static_cast<char*>(buffer);
-  uint32_t done = 0;
-  errno = 0;
-  while (done < count) {
-    ssize_t n = read(Fd(m_hFile), out + done, count - done);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowError();
-    }
-    done += static_cast<uint32_t>(n);
-  }
-  return done;
+  int64_t done = ReadFully(static_cast<char*>(buffer), count,
+                           [this](char* out, uint32_t n, uint32_t) { return read(Fd(m_hFile), out, n); });
+  if (done < 0) ThrowError();
+  return static_cast<uint32_t>(done);
+}
+
+uint32_t CZipFile::ReadAt(void* buffer, uint32_t count, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+  int64_t done = ReadFully(static_cast<char*>(buffer), count, [&](char* out, uint32_t n, uint32_t at) {
+    return pread(Fd(m_hFile), out, n, static_cast<off_t>(offset + at));
+  });
+  if (done < 0) ThrowError();
+  return static_cast<uint32_t>(done);
 }
 
 void CZipFile::Write(const void* buffer, uint32_t count) {

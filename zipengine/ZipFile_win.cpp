@@ -184,6 +184,28 @@ uint32_t CZipFile::Read(void* buffer, uint32_t count) {
   return done;
 }
 
+// The offset travels in the OVERLAPPED record; the handle is synchronous,
+// so each call waits for its own data.
+uint32_t CZipFile::ReadAt(void* buffer, uint32_t count, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+  char* out = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    OVERLAPPED at = {};
+    uint64_t where = offset + done;
+    at.Offset = static_cast<DWORD>(where);
+    at.OffsetHigh = static_cast<DWORD>(where >> 32);
+    DWORD got = 0;
+    if (!ReadFile(Handle(m_hFile), out + done, count - done, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      ThrowError();
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
 void CZipFile::Write(const void* buffer, uint32_t count) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;

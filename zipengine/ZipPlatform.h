@@ -5,6 +5,7 @@
 #define ZIPENGINE_ZIPPLATFORM_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ZipPlatform {
@@ -27,13 +28,28 @@ typedef int (*ZipNameCompare)(const char* a, const char* b);
 ZipNameCompare GetNameCompare(bool caseSensitive);
 
 // Turns a stored entry name into this platform's form, in place (every
-// backslash becomes "/" on POSIX; every "/" becomes a backslash on Windows).
+// backslash becomes "/" on POSIX; every "/" becomes a backslash on Windows),
+// one character at a time.
+char NameCharToPlatform(char c);
 void NameToPlatform(std::string& name);
+
+// Whether `compare` finds two names equal exactly when their bytes up to
+// the first NUL are equal, so that a hash of those bytes can stand in for
+// it: collation in the "C" locale does, a case-insensitive one does not.
+bool ComparesAsBytes(ZipNameCompare compare);
 
 // External attributes of a new entry that has no file on disk behind it
 // (a regular rw-r--r-- file, or a directory), in the form of host system
 // `system` (3: mode in the high 16 bits; otherwise DOS attribute bits).
 uint32_t GetDefaultAttributes(uint8_t system, bool directory);
+
+// The processors this process may run on (at least 1).
+unsigned GetProcessorCount();
+
+// Runs `work` on up to `extra` new threads and on the calling thread, and
+// returns when every one of them has ended. A thread the system refuses is
+// left out (the others share its work). `work` must not throw.
+void RunOnThreads(unsigned extra, const std::function<void()>& work);
 
 }  // namespace ZipPlatform
 

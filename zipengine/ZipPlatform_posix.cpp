@@ -1,7 +1,13 @@
 #include <errno.h>
 #include <locale.h>
+#include <sched.h>
 #include <string.h>
 #include <strings.h>
+#include <unistd.h>
+
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "ZipErrorTexts.h"
 #include "ZipFormat.h"
@@ -34,10 +40,14 @@ ZipNameCompare GetNameCompare(bool caseSensitive) {
   return strcasecmp;
 }
 
+char NameCharToPlatform(char c) { return c == '\\' ? '/' : c; }
+
 void NameToPlatform(std::string& name) {
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-  }
+  for (char& c : name) c = NameCharToPlatform(c);
+}
+
+bool ComparesAsBytes(ZipNameCompare compare) {
+  return compare == strcoll && IsClassicLocale();
 }
 
 uint32_t GetDefaultAttributes(uint8_t system, bool directory) {
@@ -46,6 +56,32 @@ uint32_t GetDefaultAttributes(uint8_t system, bool directory) {
     return (mode << ZipFormat::kUnixModeShift) | (directory ? ZipFormat::kDosDirectory : 0);
   }
   return directory ? ZipFormat::kDosDirectory : ZipFormat::kDosArchive;
+}
+
+unsigned GetProcessorCount() {
+#if defined(__linux__)
+  // The affinity mask also counts what taskset or a container allows.
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  }
+#endif
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+void RunOnThreads(unsigned extra, const std::function<void()>& work) {
+  std::vector<std::thread> threads;
+  threads.reserve(extra);
+  for (unsigned n = 0; n < extra; n++) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& thread : threads) thread.join();
 }
 
 }  // namespace ZipPlatform

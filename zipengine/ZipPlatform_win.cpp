@@ -5,11 +5,18 @@
 
 #include <string.h>
 
+#include <vector>
+
 #include "ZipErrorTexts.h"
 #include "ZipFormat.h"
 #include "ZipPlatform.h"
 
 namespace {
+
+DWORD WINAPI RunWork(LPVOID work) {
+  (*static_cast<const std::function<void()>*>(work))();
+  return 0;
+}
 
 // The C runtime's case-insensitive collation; in the "C" locale it compares
 // like _stricmp.
@@ -48,11 +55,14 @@ ZipNameCompare GetNameCompare(bool caseSensitive) {
   return caseSensitive ? strcoll : CompareIgnoringCase;
 }
 
+char NameCharToPlatform(char c) { return c == '/' ? '\\' : c; }
+
 void NameToPlatform(std::string& name) {
-  for (char& c : name) {
-    if (c == '/') c = '\\';
-  }
+  for (char& c : name) c = NameCharToPlatform(c);
 }
+
+// Lookups ignore letter case here, so equal names may differ in their bytes.
+bool ComparesAsBytes(ZipNameCompare) { return false; }
 
 // Unix hosts keep the mode in the high 16 bits; every other host system reads
 // the DOS attribute bits (archive for a file, directory for a folder).
@@ -63,6 +73,32 @@ uint32_t GetDefaultAttributes(uint8_t system, bool directory) {
     return (mode << ZipFormat::kUnixModeShift) | (directory ? dosDirectory : 0);
   }
   return directory ? dosDirectory : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+// The C++ library of this tool chain has no std::thread: the threads are
+// Windows' own.
+unsigned GetProcessorCount() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
+  unsigned count = 0;
+  for (; process != 0; process &= process - 1) count++;
+  return count > 0 ? count : 1;
+}
+
+void RunOnThreads(unsigned extra, const std::function<void()>& work) {
+  std::vector<HANDLE> threads;
+  threads.reserve(extra);
+  for (unsigned n = 0; n < extra; n++) {
+    HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work), 0,
+                                 nullptr);
+    if (thread == nullptr) break;
+    threads.push_back(thread);
+  }
+  work();
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
 }
 
 }  // namespace ZipPlatform

@@ -1,8 +1,18 @@
 #include "ZipStorage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ZipException.h"
+
+namespace {
+
+// Large enough that a directory walk or a run of small entries costs few
+// system calls; reads of half of it or more go straight to the caller.
+const uint32_t kReadBufferSize = 256 * 1024;
+const uint64_t kNoReadAheadEnd = UINT64_MAX;
+
+}  // namespace
 
 CZipStorage::CZipStorage()
     : m_uBytesBeforeZip(0),
@@ -10,7 +20,12 @@ CZipStorage::CZipStorage()
       m_uBytesInWriteBuffer(0),
       m_uWriteBufferSize(kDefaultWriteBufferSize),
       m_uCurrentVolume(0xFFFF),
-      m_iState(0) {}
+      m_iState(0),
+      m_bPositioned(false),
+      m_uReadPos(0),
+      m_uReadAheadEnd(kNoReadAheadEnd),
+      m_uReadBufferStart(0),
+      m_uReadBufferLength(0) {}
 
 void CZipStorage::Open(const char* path, bool readOnly) {
   uint32_t access = readOnly ? CZipFile::modeRead : CZipFile::modeReadWrite;
@@ -28,10 +43,14 @@ void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool re
   m_uBytesBeforeZip = 0;
   m_uBytesInWriteBuffer = 0;
   m_pFile = &file;
-  m_writeBuffer.Allocate(m_uWriteBufferSize);
+  m_writeBuffer.Release();  // allocated by the first write
   m_szArchiveName = path;
   m_iState = stateOpened | stateExisting | (ownFile ? stateAutoClose : 0) |
              (readOnly ? stateReadOnly : 0);
+  m_bPositioned = readOnly && file.ReadsConcurrently();
+  m_uReadPos = 0;
+  m_uReadAheadEnd = kNoReadAheadEnd;
+  m_uReadBufferLength = 0;
 }
 
 void CZipStorage::ReleaseFile() {
@@ -48,6 +67,9 @@ std::string CZipStorage::Close(bool afterException) {
   m_iState = 0;
   m_szArchiveName.clear();
   m_uBytesBeforeZip = 0;
+  m_bPositioned = false;
+  m_uReadBufferLength = 0;
+  m_readBuffer.Release();
   try {
     if (flush) Flush();
   } catch (...) {
@@ -81,11 +103,57 @@ void CZipStorage::Read(void* buffer, uint32_t count) {
 }
 
 uint32_t CZipStorage::ReadAtMost(void* buffer, uint32_t count) {
+  if (ReadsAtOffsets()) return ReadPositioned(static_cast<char*>(buffer), count);
   Flush();
   return m_pFile->Read(buffer, count);
 }
 
+uint32_t CZipStorage::ReadPositioned(char* out, uint32_t count) {
+  uint32_t done = 0;
+  while (done < count) {
+    uint64_t end = m_uReadBufferStart + m_uReadBufferLength;
+    if (m_uReadPos >= m_uReadBufferStart && m_uReadPos < end) {
+      uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count - done, end - m_uReadPos));
+      memcpy(out + done, m_readBuffer.GetBuffer() + (m_uReadPos - m_uReadBufferStart), n);
+      m_uReadPos += n;
+      done += n;
+      continue;
+    }
+    uint32_t want = count - done;
+    if (want >= kReadBufferSize / 2) {
+      uint32_t n = m_pFile->ReadAt(out + done, want, m_uReadPos);
+      m_uReadPos += n;
+      return done + n;
+    }
+    if (!FillReadBuffer(want)) break;
+  }
+  return done;
+}
+
+bool CZipStorage::FillReadBuffer(uint32_t needed) {
+  if (!m_readBuffer.IsAllocated()) m_readBuffer.Allocate(kReadBufferSize);
+  uint64_t length = kReadBufferSize;
+  if (m_uReadAheadEnd > m_uReadPos) {
+    length = std::min<uint64_t>(length, std::max<uint64_t>(m_uReadAheadEnd - m_uReadPos, needed));
+  }
+  m_uReadBufferLength = 0;
+  m_uReadBufferStart = m_uReadPos;
+  m_uReadBufferLength =
+      m_pFile->ReadAt(m_readBuffer.GetBuffer(), static_cast<uint32_t>(length), m_uReadPos);
+  return m_uReadBufferLength > 0;
+}
+
+void CZipStorage::Skip(uint32_t count) {
+  char scratch[4096];
+  while (count > 0) {
+    uint32_t n = std::min<uint32_t>(count, sizeof scratch);
+    Read(scratch, n);
+    count -= n;
+  }
+}
+
 void CZipStorage::Write(const void* buffer, uint32_t count) {
+  if (count > 0 && !m_writeBuffer.IsAllocated()) m_writeBuffer.Allocate(m_uWriteBufferSize);
   const char* in = static_cast<const char*>(buffer);
   while (count > 0) {
     uint32_t room = m_writeBuffer.GetSize() - m_uBytesInWriteBuffer;
@@ -112,16 +180,22 @@ void CZipStorage::Flush() {
 void CZipStorage::Seek(uint64_t position) {
   Flush();
   if (position > static_cast<uint64_t>(INT64_MAX)) ThrowError(CZipException::badZipFile);
+  if (ReadsAtOffsets()) {
+    m_uReadPos = position;
+    return;
+  }
   m_pFile->Seek(static_cast<int64_t>(position), CZipAbstractFile::begin);
 }
 
 uint64_t CZipStorage::SeekToEnd() {
   Flush();
+  if (ReadsAtOffsets()) return m_uReadPos = m_pFile->GetLength();
   return m_pFile->SeekToEnd();
 }
 
 uint64_t CZipStorage::GetPosition() {
   Flush();
+  if (ReadsAtOffsets()) return m_uReadPos;
   return m_pFile->GetPosition();
 }
 

@@ -2,6 +2,10 @@
 // buffer that collects small writes, and the offset of the archive inside
 // the file (bytes of a self-extractor stub in front of it). Reads and seeks
 // first write out whatever is buffered, so the file is always consistent.
+// A read-only storage over a file that reads at offsets keeps its own
+// position and reads through a large buffer: walking many small entries
+// then costs a few large reads and no seeks, and several such storages can
+// share one file across threads.
 #ifndef ZIPENGINE_ZIPSTORAGE_H
 #define ZIPENGINE_ZIPSTORAGE_H
 
@@ -40,6 +44,13 @@ class CZipStorage {
   void Read(void* buffer, uint32_t count);
   // Reads up to `count` bytes; returns how many came.
   uint32_t ReadAtMost(void* buffer, uint32_t count);
+  // Moves `count` bytes on; running out of file throws badZipFile.
+  void Skip(uint32_t count);
+  // Whether reads go by offset through the read buffer (read-only, over a
+  // file that reads at offsets from several threads).
+  bool ReadsAtOffsets() const { return m_bPositioned; }
+  // Reading ahead stops at this position (a hint; reads past it work).
+  void SetReadAheadEnd(uint64_t end) { m_uReadAheadEnd = end; }
   void Write(const void* buffer, uint32_t count);
   // Writes the buffered bytes to the file.
   void Flush();
@@ -69,6 +80,9 @@ class CZipStorage {
   void CloseQuietly();
   // Closes our own file, forgets a caller's one.
   void ReleaseFile();
+  uint32_t ReadPositioned(char* buffer, uint32_t count);
+  // Fills the read buffer from m_uReadPos; false at the end of the file.
+  bool FillReadBuffer(uint32_t needed);
 
   CZipFile m_internalFile;
   CZipAbstractFile* m_pFile;
@@ -78,6 +92,12 @@ class CZipStorage {
   uint32_t m_uWriteBufferSize;
   uint16_t m_uCurrentVolume;
   int m_iState;
+  bool m_bPositioned;
+  uint64_t m_uReadPos;
+  uint64_t m_uReadAheadEnd;
+  CZipAutoBuffer m_readBuffer;
+  uint64_t m_uReadBufferStart;
+  uint32_t m_uReadBufferLength;
 };
 
 #endif

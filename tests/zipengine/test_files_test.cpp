@@ -1,0 +1,134 @@
+// TestFiles on several threads answers what it answers on one, which is
+// TestFile entry by entry: the same outcome, code, path and text for every
+// entry, reported in entry order.
+#include <atomic>
+
+#include "test_util.h"
+
+namespace {
+
+using namespace ziptest;
+
+// Opens `path` read-only from a disk file, as the program does, and tests
+// every entry on `threads` threads, splitting even the smallest archive.
+std::string TestAll(const std::string& path, unsigned threads) {
+  CZipFile file;
+  file.Open(path.c_str(), CZipFile::modeRead, true);
+  CZipArchive zip;
+  if (int code = CodeOf([&] { zip.Open(file, CZipArchive::zipOpenReadOnly); }); code != -1) {
+    return "open " + std::to_string(code);
+  }
+  std::string got;
+  uint16_t expected = 0;
+  zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
+    if (index != expected++) got += "out of order ";
+    got += std::to_string(outcome);
+    if (e != nullptr) got += " " + std::to_string(e->m_iCause) + " " + e->m_szFileName + " " + e->GetErrorDescription();
+    got += "\n";
+    return true;
+  }, 65536, threads, 0);
+  return got;
+}
+
+void ExpectSameOnThreads(const std::string& path) {
+  SCOPED_TRACE(path);
+  const std::string one = TestAll(path, 1);
+  for (unsigned threads : {2u, 3u}) EXPECT_EQ(TestAll(path, threads), one) << threads << " threads";
+}
+
+// Spoils one byte of entry `index`: in the middle of its data, or byte
+// `headerByte` of its local header.
+void Spoil(const std::string& path, uint16_t index, int headerByte) {
+  std::string bytes = ReadFileBytes(path);
+  CZipArchive zip;
+  zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly);
+  const CZipFileHeader& h = *zip.GetFileInfo(index);
+  size_t at = h.m_uOffset + (headerByte >= 0 ? static_cast<size_t>(headerByte)
+                                             : kLocalSize + h.GetRawFileName().GetSize() + h.m_uComprSize / 2);
+  zip.Close();
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+  WriteFileBytes(path, bytes);
+}
+
+TEST(TestFilesTest, SameAnswersOnEveryWritersAndOddArchives) {
+  int files = 0;
+  for (const fs::path& dir : {ZipFixtures("gen", {}), CorpusDir()}) {
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+      if (e.path().extension() != ".zip") continue;
+      ExpectSameOnThreads(e.path().string());
+      files++;
+    }
+  }
+  VRD_REQUIRE_CORPUS(files > 100);
+}
+
+// Sample skins (plain, behind a stub from Info-ZIP, of many tiny entries),
+// whole and with one entry spoilt in the middle or at the end: its data, the
+// signature or the method of its local header.
+TEST(TestFilesTest, SameAnswersOnSkinsWithOneDamagedEntry) {
+  ScopedTempDir tmp;
+  const std::string skin = tmp.Sub("skin.zip");
+  const std::vector<std::string> makers[] = {
+      {SourceDir() + "/tools/make_skin.py", skin, "--filler", "300", "--filler-size", "3000"},
+      {SourceDir() + "/tools/make_skin.py", skin, "--stub", "100", "--filler", "40", "--tool", "zip"},
+      {SourceDir() + "/bench/make_many_entries.py", skin, "--entries", "64000"}};
+  for (const std::vector<std::string>& maker : makers) {
+    std::vector<std::string> argv = {Python()};
+    argv.insert(argv.end(), maker.begin(), maker.end());
+    std::string log;
+    ASSERT_EQ(RunCommand(argv, &log), 0) << log;
+    const std::string pristine = ReadFileBytes(skin);
+    ExpectSameOnThreads(skin);
+    CZipArchive zip;
+    zip.Open(skin.c_str(), CZipArchive::zipOpenReadOnly);
+    const uint16_t count = zip.GetCount();
+    zip.Close();
+    const std::pair<uint16_t, int> damages[] = {
+        {count / 2, -1}, {count / 2, 0}, {count - 1, -1}, {count - 1, kLocalMethod}};
+    for (const auto& damage : damages) {
+      WriteFileBytes(skin, pristine);
+      Spoil(skin, damage.first, damage.second);
+      ExpectSameOnThreads(skin);
+    }
+  }
+}
+
+// A disk file that counts the system calls made through it.
+class CountingFile : public CZipFile {
+ public:
+  uint64_t Seek(int64_t offset, int origin) override { calls++; return CZipFile::Seek(offset, origin); }
+  uint32_t Read(void* buffer, uint32_t count) override { calls++; return CZipFile::Read(buffer, count); }
+  uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) override {
+    calls++;
+    return CZipFile::ReadAt(buffer, count, offset);
+  }
+  std::atomic<int> calls{0};
+};
+
+// Opening and testing many small entries costs a few large reads, not a
+// seek and a read per entry and record, whether one entry at a time or all.
+TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
+  ScopedTempDir tmp;
+  const std::string skin = tmp.Sub("skin.zip");
+  std::string log;
+  ASSERT_EQ(RunCommand({Python(), SourceDir() + "/bench/make_many_entries.py", skin, "--entries", "5000"}, &log), 0)
+      << log;
+  for (int way = 0; way < 2; ++way) {
+    CountingFile file;
+    file.Open(skin.c_str(), CZipFile::modeRead, true);
+    CZipArchive zip;
+    zip.Open(file, CZipArchive::zipOpenReadOnly);
+    int passed = 0;
+    for (uint16_t i = 0; way == 0 && i < zip.GetCount(); ++i) passed += zip.TestFile(i);
+    if (way == 1) {
+      zip.TestFiles([&](uint16_t, CZipArchive::TestOutcome o, const CZipException*) {
+        return passed += o == CZipArchive::testPassed, true;
+      }, 65536, 2, 0);
+    }
+    EXPECT_EQ(passed, zip.GetCount());
+    EXPECT_LT(file.calls, zip.GetCount() / 10) << (way == 0 ? "TestFile" : "TestFiles");
+  }
+}
+
+}  // namespace
