@@ -73,15 +73,16 @@ struct WholeFile {
 std::unique_ptr<WholeFile> ReadWhole(const char* path) {
   int fd = open(path, O_RDONLY);
   struct stat st;
-  void* map = fd < 0 || fstat(fd, &st) != 0
-                  ? MAP_FAILED
-                  : mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  void* map = fd < 0 || fstat(fd, &st) != 0 ? MAP_FAILED
+                                            : mmap(nullptr, static_cast<size_t>(st.st_size),
+                                                   PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
   if (map == MAP_FAILED) {
     fprintf(stderr, "cannot read %s\n", path);
     exit(1);
   }
   close(fd);
-  return std::unique_ptr<WholeFile>(new WholeFile{static_cast<const char*>(map), static_cast<size_t>(st.st_size)});
+  return std::unique_ptr<WholeFile>(
+      new WholeFile{static_cast<const char*>(map), static_cast<size_t>(st.st_size)});
 }
 
 uint16_t Le16(const WholeFile& d, size_t at) {
@@ -89,7 +90,9 @@ uint16_t Le16(const WholeFile& d, size_t at) {
                                static_cast<unsigned char>(d[at + 1]) << 8);
 }
 
-uint32_t Le32(const WholeFile& d, size_t at) { return Le16(d, at) | uint32_t{Le16(d, at + 2)} << 16; }
+uint32_t Le32(const WholeFile& d, size_t at) {
+  return Le16(d, at) | uint32_t{Le16(d, at + 2)} << 16;
+}
 
 // The least work any reader must do: read the file, walk the central
 // directory, inflate and checksum every entry with one reused stream. For
@@ -202,9 +205,11 @@ int main(int argc, char** argv) {
   try {
     if (mode == "test") return Test(path, number > 0 ? number : 1);
     if (mode == "floor") return Floor(path, number > 0 ? number : 1);
-    if (mode == "replace") return Replace(path, number > 0 ? number : 28, argc > 4 ? argv[4] : nullptr);
+    if (mode == "replace")
+      return Replace(path, number > 0 ? number : 28, argc > 4 ? argv[4] : nullptr);
     if (mode == "pick") {
-      for (const std::string& name : Pick(path, number > 0 ? number : 28)) printf("%s\n", name.c_str());
+      for (const std::string& name : Pick(path, number > 0 ? number : 28))
+        printf("%s\n", name.c_str());
       return 0;
     }
   } catch (const CZipException& e) {

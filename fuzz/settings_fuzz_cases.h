@@ -102,7 +102,8 @@ inline bool SlotSizeIs(const SetupItemInfo& item, int32_t pos, int32_t slotsize)
 // both layouts on the slot size the dialogue settled on.
 inline std::string CheckDialogue(SkinCfgProgram& program) {
   for (const SetupItemInfo& item : program.items) {
-    if (!InRange(item, item.selectedval, true)) return std::string("bad selection for ") + item.name;
+    if (!InRange(item, item.selectedval, true))
+      return std::string("bad selection for ") + item.name;
   }
   const SetupItemInfo* slots = &program.ItemNamed("Inventory slots");
   const int32_t chosen = slots->selectedval >= 0 ? slots->selectedval : slots->currentval;
@@ -132,9 +133,10 @@ inline std::string RunAnswersCase(const uint8_t* data, size_t size) {
   std::vector<int> expected;
   for (size_t start = 0; start < size;) {
     const void* feed = memchr(text + start, '\n', size - start);
-    const size_t end = feed == nullptr ? size : static_cast<size_t>(
-                                                    static_cast<const char*>(feed) - text);
-    expected.push_back(ExpectedAnswer(std::string(text + start, std::min<size_t>(end - start, 255))));
+    const size_t end =
+        feed == nullptr ? size : static_cast<size_t>(static_cast<const char*>(feed) - text);
+    expected.push_back(
+        ExpectedAnswer(std::string(text + start, std::min<size_t>(end - start, 255))));
     start = end + 1;
   }
   auto program = NewProgram();

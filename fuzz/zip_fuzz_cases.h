@@ -86,12 +86,14 @@ inline std::string ExerciseEntries(CZipArchive& zip) {
 // even the smallest archive).
 inline std::string TestOutcomes(CZipArchive& zip, unsigned threads) {
   std::string got;
-  zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
-    got += std::to_string(index) + ":" + std::to_string(outcome);
-    if (e != nullptr) got += "/" + std::to_string(e->m_iCause);
-    got += " ";
-    return true;
-  }, 65536, threads, 0);
+  zip.TestFiles(
+      [&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
+        got += std::to_string(index) + ":" + std::to_string(outcome);
+        if (e != nullptr) got += "/" + std::to_string(e->m_iCause);
+        got += " ";
+        return true;
+      },
+      65536, threads, 0);
   return got;
 }
 
@@ -140,7 +142,7 @@ inline bool IsSound(CZipArchive& zip, uint64_t directory) {
 // What the four steering bytes ask of an update: one removal and one addition.
 struct UpdateSteps {
   uint8_t removeSel, addSel, nameSel, levelSel;
-  std::string added;  // the bytes to add
+  std::string added;   // the bytes to add
   uint64_t directory;  // DirectoryOffset of the archive
   bool Changes() const { return removeSel % 4 != 0 || addSel % 6 != 0; }
 };
@@ -205,7 +207,8 @@ inline UpdateOutcome ApplySteps(CZipArchive& zip, const UpdateSteps& s) {
 
 // The steps through OpenForUpdate, with the scratch file as its source; the
 // output's bytes go to *output. False when the archive did not open.
-inline bool UpdateThroughOutput(const UpdateSteps& steps, UpdateOutcome* outcome, std::string* output) {
+inline bool UpdateThroughOutput(const UpdateSteps& steps, UpdateOutcome* outcome,
+                                std::string* output) {
   const std::string outPath = ScratchPath() + ".out";
   bool opened = false;
   {
@@ -252,7 +255,8 @@ inline std::string RunUpdateCase(const uint8_t* data, size_t size) {
   if (ReadScratch() != original) return "OpenForUpdate wrote to its source";
 
   CZipArchive zip;
-  if (OpenArchive(zip, CZipArchive::zipOpen) != splicedOpened) return "OpenForUpdate and Open disagree";
+  if (OpenArchive(zip, CZipArchive::zipOpen) != splicedOpened)
+    return "OpenForUpdate and Open disagree";
   if (!splicedOpened) return "";
   UpdateOutcome o = ApplySteps(zip, steps);
   if (o.answers != spliced.answers) {
@@ -261,7 +265,8 @@ inline std::string RunUpdateCase(const uint8_t* data, size_t size) {
   const std::string result = ReadScratch();
   // The two runs may straddle a tick of the two-second clock.
   bool comparable = o.answers.find('E') == std::string::npos && o.stamp == spliced.stamp;
-  if (comparable && output != result) return "OpenForUpdate wrote other bytes than the update in place";
+  if (comparable && output != result)
+    return "OpenForUpdate wrote other bytes than the update in place";
   // Opening for writing and closing without a change writes nothing.
   if (!steps.Changes() && result != original) return "an unchanged archive was rewritten";
   if (o.answers.find("close") != std::string::npos) return "";

@@ -48,7 +48,7 @@ struct SetupItemInfo {
   int32_t numfiles;
   SetupValueInfo value[VRDSKINCFG_MAXVALUESPERITEM];
   int32_t numvalues;
-  int32_t defaultval;   // positions; -1 = none
+  int32_t defaultval;  // positions; -1 = none
   int32_t currentval;
   int32_t selectedval;
   int32_t id;
@@ -100,8 +100,8 @@ class SkinCfgProgram {
   int GetInput();
   // Question loop: accepted answers are min..max and, optionally, INPUT_EMPTY
   // or the yes/no codes. False (after a message) at end of input.
-  bool AskQuestion(const char* question, int minnum, int maxnum, bool acceptempty,
-                   bool acceptyesno, int* answer);
+  bool AskQuestion(const char* question, int minnum, int maxnum, bool acceptempty, bool acceptyesno,
+                   int* answer);
   bool AskYesNo(const char* question, bool* yes);
 
   // --- version check (vrdskincfg) ---

@@ -9,8 +9,8 @@
 // interrupted leaves the archive exactly as it was, and a change never
 // overwrites what another program wrote meanwhile.
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -84,8 +84,8 @@ bool EntrySteps(SkinCfgProgram& p, const char* op, Effect effect, const Steps& s
 // reports "<op>(): <what> not found" or "... could not be extracted",
 // followed by ": <name>" where the operation shows the name. Engine
 // exceptions pass on to the caller's guard.
-bool LoadEntry(SkinCfgProgram& p, const char* op, const char* what, const char* name,
-               bool showname, CZipMemFile& mem) {
+bool LoadEntry(SkinCfgProgram& p, const char* op, const char* what, const char* name, bool showname,
+               CZipMemFile& mem) {
   const char* separator = showname ? ": " : "";
   const char* shown = showname ? name : "";
   const uint16_t index = Find(p.zip, name);
@@ -188,29 +188,32 @@ CZipAbstractFile& AttachWorkFile(SkinCfgProgram& p) {
 bool TestEntries(SkinCfgProgram& p) {
   bool allpassed = true;
   bool unhandled = false;
-  p.zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
-    switch (outcome) {
-      case CZipArchive::testPassed:
-        return true;
-      case CZipArchive::testFailed:
-        allpassed = false;
-        return true;
-      case CZipArchive::testThrew: {
-        if (allpassed) p.PrintError(kUnit, __LINE__, "OpenZip(): Testing archive: %s\n", p.zipfilename);
-        CZipFileHeader* header = p.zip.GetFileInfo(index);
-        std::string name = header != nullptr ? std::string(header->GetFileName(true)) : "";
-        p.PrintMessage("    %s --> ", name.c_str());
-        p.PrintMessage("    %s\n", e->GetErrorDescription().c_str());
-        allpassed = false;
-        return true;
-      }
-      default:
-        p.PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception testing archive: %s\n",
-                     p.zipfilename);
-        unhandled = true;
-        return false;
-    }
-  }, 65536);
+  p.zip.TestFiles(
+      [&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
+        switch (outcome) {
+          case CZipArchive::testPassed:
+            return true;
+          case CZipArchive::testFailed:
+            allpassed = false;
+            return true;
+          case CZipArchive::testThrew: {
+            if (allpassed)
+              p.PrintError(kUnit, __LINE__, "OpenZip(): Testing archive: %s\n", p.zipfilename);
+            CZipFileHeader* header = p.zip.GetFileInfo(index);
+            std::string name = header != nullptr ? std::string(header->GetFileName(true)) : "";
+            p.PrintMessage("    %s --> ", name.c_str());
+            p.PrintMessage("    %s\n", e->GetErrorDescription().c_str());
+            allpassed = false;
+            return true;
+          }
+          default:
+            p.PrintError(kUnit, __LINE__, "OpenZip(): Unhandled exception testing archive: %s\n",
+                         p.zipfilename);
+            unhandled = true;
+            return false;
+        }
+      },
+      65536);
   if (unhandled) return false;
   if (!allpassed) {
     p.PrintError(kUnit, __LINE__, "OpenZip(): Integrity check failed on: %s\n", p.zipfilename);
@@ -346,8 +349,8 @@ bool SkinCfgProgram::CompareFiles(const char* name1, const char* name2, bool* eq
     uint64_t length1, length2;
     DataBlock data1 = TakeData(mem1, &length1);
     DataBlock data2 = TakeData(mem2, &length2);
-    *equal = length1 == length2 &&
-             (length1 == 0 || std::memcmp(data1.get(), data2.get(), length1) == 0);
+    *equal =
+        length1 == length2 && (length1 == 0 || std::memcmp(data1.get(), data2.get(), length1) == 0);
     return true;
   });
 }

@@ -33,8 +33,8 @@ FILE* WrapHandle(ScopedHandle& h, int flags, const char* mode) {
 // so a device cannot make it wait.
 Kind Inspect(const char* path) {
   // No access asked for: opening then tells only what the path names.
-  ScopedHandle h(CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ScopedHandle h(
+      CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!h.valid()) return Kind::kMissing;
   BY_HANDLE_FILE_INFORMATION info;
   const bool regular = IsDiskFile(h.get()) && GetFileInformationByHandle(h.get(), &info) &&

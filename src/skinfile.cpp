@@ -80,8 +80,8 @@ SysResult ReplacedFile::BeginChange(std::string* error) {
     RemoveStaleWorkFiles();
     // A new file gets what the folder gives any new file; a replacing one
     // starts private and gets the target's metadata.
-    result = platform_.CreateWorkFile(folder_, prefix_, Exists() ? 0600 : 0666, &work_,
-                                      &workpath_, error);
+    result = platform_.CreateWorkFile(folder_, prefix_, Exists() ? 0600 : 0666, &work_, &workpath_,
+                                      error);
     if (result != SysResult::kOk) {
       work_ = SkinPlatform::kNoHandle;
       workpath_.clear();

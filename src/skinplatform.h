@@ -33,14 +33,14 @@ struct FileIdentity {
 enum class SysResult {
   kOk,
   kFailed,
-  kNotFound,    // the path names nothing
-  kNotRegular,  // a folder, FIFO, device or socket
-  kBusy,        // a lock or an open handle of another process is in the way
-  kDenied,      // access denied, maybe only for now (a file about to vanish)
-  kForeign,     // owner or group cannot be kept by this user
-  kChanged,     // the file is no longer the one read at the start
-  kLocked,      // another process kept its lock longer than a run waits
-  kInUse,       // another program's open handle keeps blocking a replace
+  kNotFound,      // the path names nothing
+  kNotRegular,    // a folder, FIFO, device or socket
+  kBusy,          // a lock or an open handle of another process is in the way
+  kDenied,        // access denied, maybe only for now (a file about to vanish)
+  kForeign,       // owner or group cannot be kept by this user
+  kChanged,       // the file is no longer the one read at the start
+  kLocked,        // another process kept its lock longer than a run waits
+  kInUse,         // another program's open handle keeps blocking a replace
   kHalfReplaced,  // the original is gone; the working file kept its name
 };
 

@@ -240,8 +240,7 @@ int CreateNamedFile(const std::string& folder, const std::string& prefix, mode_t
 }
 
 // Gives an unnamed working file a name in its folder.
-bool LinkUnnamed(int fd, const std::string& folder, const std::string& prefix,
-                 std::string* path) {
+bool LinkUnnamed(int fd, const std::string& folder, const std::string& prefix, std::string* path) {
 #if VRD_LINUX_CALLS
   char procpath[64];
   std::snprintf(procpath, sizeof procpath, "/proc/self/fd/%d", fd);
@@ -329,7 +328,8 @@ SysResult CopyAttributes(int from, int to, std::string* error) {
     std::string value(static_cast<size_t>(length), '\0');
 #ifdef __APPLE__
     length = fgetxattr(from, name, &value[0], value.size(), 0, 0);
-    int set = length < 0 ? -1 : fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0, 0);
+    int set =
+        length < 0 ? -1 : fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0, 0);
 #else
     length = fgetxattr(from, name, &value[0], value.size());
     int set = length < 0 ? -1 : fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0);
@@ -344,8 +344,7 @@ SysResult CopyAttributes(int from, int to, std::string* error) {
 
 // rename() with the signals held back, so the handler never removes the
 // file under its new name.
-SysResult RenameArmed(const std::string& workpath, const std::string& target,
-                      std::string* error) {
+SysResult RenameArmed(const std::string& workpath, const std::string& target, std::string* error) {
   SignalBlock block;
   if (rename(workpath.c_str(), target.c_str()) != 0) return Failed(error);
   Disarm(workpath);

@@ -53,9 +53,7 @@ SysResult FailedOrBusy(std::string* error, DWORD code = GetLastError()) {
   return code == ERROR_ACCESS_DENIED ? SysResult::kDenied : SysResult::kFailed;
 }
 
-bool IsNotFound(DWORD code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-}
+bool IsNotFound(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 int64_t Seconds(int64_t ticks) { return ticks / 10000000; }
 int64_t Nanoseconds(int64_t ticks) { return ticks % 10000000 * 100; }
@@ -110,8 +108,8 @@ void FinalPath(HANDLE file, const std::string& given, std::string* path) {
 bool SetDeleteOnClose(HANDLE file, bool remove) {
   FILE_DISPOSITION_INFO disposition;
   disposition.DeleteFile = remove ? TRUE : FALSE;
-  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                    sizeof disposition) != 0;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         0;
 }
 
 std::string RandomPart() {
@@ -260,8 +258,8 @@ class WinSkinPlatform : public SkinPlatform {
 
   SysResult Replace(const std::string& workpath, const std::string& target,
                     std::string* error) override {
-    if (ReplaceFileA(target.c_str(), workpath.c_str(), nullptr, REPLACEFILE_WRITE_THROUGH,
-                     nullptr, nullptr)) {
+    if (ReplaceFileA(target.c_str(), workpath.c_str(), nullptr, REPLACEFILE_WRITE_THROUGH, nullptr,
+                     nullptr)) {
       return SysResult::kOk;
     }
     DWORD code = GetLastError();

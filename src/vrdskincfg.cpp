@@ -16,12 +16,25 @@ static const char kUnit[] = "vrdskincfg";
 
 namespace {
 
-constexpr const char* kDisplayOrder[] = {
-    "Chat", "Character desc. spell checking", "Quest notes spell checking",
-    "Guild MOTD spell checking", "Petition spell checking", "Study notes", "Books",
-    "Interaction popup buttons", "Inventory slots", "Inventory layout", "Small Inventory layout",
-    "Container slots", "Spell book glyphs", "Spell research glyph slots", "Shortcut Menu",
-    "Mouse cursor", "Information window", "Item description", "Loot window"};
+constexpr const char* kDisplayOrder[] = {"Chat",
+                                         "Character desc. spell checking",
+                                         "Quest notes spell checking",
+                                         "Guild MOTD spell checking",
+                                         "Petition spell checking",
+                                         "Study notes",
+                                         "Books",
+                                         "Interaction popup buttons",
+                                         "Inventory slots",
+                                         "Inventory layout",
+                                         "Small Inventory layout",
+                                         "Container slots",
+                                         "Spell book glyphs",
+                                         "Spell research glyph slots",
+                                         "Shortcut Menu",
+                                         "Mouse cursor",
+                                         "Information window",
+                                         "Item description",
+                                         "Loot window"};
 constexpr int kDisplayCount = static_cast<int>(std::size(kDisplayOrder));
 
 constexpr int DisplayPosition(const char* name) {
@@ -233,11 +246,16 @@ bool SkinCfgProgram::MainMenu() {
   }
   PrintMessage("\n");
   switch (command) {
-    case 1: return MenuSetup();
-    case 2: return MenuShow();
-    case 3: return MenuReset();
-    case 4: return MenuImport();
-    case 5: return MenuExport();
+    case 1:
+      return MenuSetup();
+    case 2:
+      return MenuShow();
+    case 3:
+      return MenuReset();
+    case 4:
+      return MenuImport();
+    case 5:
+      return MenuExport();
     default:
       PrintMessage("Terminated.\n");
       return true;
@@ -271,8 +289,7 @@ bool SkinCfgProgram::MenuExport() {
   ShowSetup(true);
   PrintMessage("\n");
   char question[384];
-  snprintf(question, sizeof question, "Export this setup to file: %s, [y]es [n]o ? ",
-           cfgfilename);
+  snprintf(question, sizeof question, "Export this setup to file: %s, [y]es [n]o ? ", cfgfilename);
   bool yes = false;
   if (!AskYesNo(question, &yes)) return false;
   if (!yes) {
@@ -374,8 +391,7 @@ bool SkinCfgProgram::HackActiveDefault(SetupItemInfo* item, int32_t slotsize) {
     int32_t pos = FindCounterpart(item, slotsize, current.variant);
     if (pos < 0) {
       PrintError(kUnit, __LINE__,
-                 "HackActiveDefault(): can't find matching currentval for item: %s\n",
-                 item->name);
+                 "HackActiveDefault(): can't find matching currentval for item: %s\n", item->name);
       return false;
     }
     item->currentval = pos;
@@ -470,8 +486,8 @@ void SkinCfgProgram::ShowSetupItem(const SetupItemInfo* item, bool active) {
   snprintf(head, sizeof head, "%s:", item->name);
   size_t n = strlen(head);
   memcpy(line, head, n < static_cast<size_t>(kNameColumns) ? n : kNameColumns);
-  int32_t pos = active ? item->currentval
-                       : (item->selectedval >= 0 ? item->selectedval : item->defaultval);
+  int32_t pos =
+      active ? item->currentval : (item->selectedval >= 0 ? item->selectedval : item->defaultval);
   const char* label = (pos >= 0 && pos < item->numvalues) ? item->value[pos].name : "";
   PrintMessage("%s%s\n", line, label);
 }
@@ -483,8 +499,8 @@ void SkinCfgProgram::ShowSetup(bool active) {
 // ---------------------------------------------------------------- applying
 
 bool SkinCfgProgram::ApplyValue(const SetupItemInfo* item, bool defaults) {
-  int32_t pos = defaults ? item->defaultval
-                         : (item->selectedval >= 0 ? item->selectedval : item->currentval);
+  int32_t pos =
+      defaults ? item->defaultval : (item->selectedval >= 0 ? item->selectedval : item->currentval);
   if (pos < 0 || pos >= item->numvalues) {
     PrintError(kUnit, __LINE__, "ApplyValue(): Invalid item setting: %s\n", item->name);
     return false;

@@ -39,7 +39,8 @@ CZipArchive::~CZipArchive() {
 void CZipArchive::ThrowError(int code) const { m_storage.ThrowError(code); }
 
 CZipCompressor& CZipArchive::Compressor() {
-  if (!m_pCompressor) m_pCompressor = CZipCompressor::CreateCompressor(ZipFormat::kMethodDeflate, &m_storage);
+  if (!m_pCompressor)
+    m_pCompressor = CZipCompressor::CreateCompressor(ZipFormat::kMethodDeflate, &m_storage);
   return *m_pCompressor;
 }
 
@@ -58,7 +59,9 @@ bool HasEndRecord(CZipStorage& storage) {
   return found;
 }
 
-bool IsOpenMode(int mode) { return mode == CZipArchive::zipOpen || mode == CZipArchive::zipOpenReadOnly; }
+bool IsOpenMode(int mode) {
+  return mode == CZipArchive::zipOpen || mode == CZipArchive::zipOpenReadOnly;
+}
 
 }  // namespace
 

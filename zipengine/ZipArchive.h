@@ -22,12 +22,12 @@
 #include <vector>
 
 #include "ZipAbstractFile.h"
+#include "ZipCentralDir.h"
 #include "ZipException.h"
 #include "ZipFileHeader.h"
 #include "ZipMemFile.h"
 #include "ZipSplicedFile.h"
 #include "ZipStorage.h"
-#include "ZipCentralDir.h"
 
 class CZipCompressor;
 

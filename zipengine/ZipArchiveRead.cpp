@@ -75,7 +75,8 @@ bool CZipArchive::ExtractFile(uint16_t index, CZipAbstractFile& target, bool rew
     CZipAutoBuffer buffer(std::min(bufferSize, kMaxReadBuffer));
     if (rewind) start = target.GetPosition();
     uint32_t n;
-    while ((n = ReadFile(buffer.GetBuffer(), buffer.GetSize())) > 0) target.Write(buffer.GetBuffer(), n);
+    while ((n = ReadFile(buffer.GetBuffer(), buffer.GetSize())) > 0)
+      target.Write(buffer.GetBuffer(), n);
     ok = CloseFile() == 1;
   } catch (...) {
     CloseFile(nullptr, true);
@@ -168,7 +169,8 @@ unsigned CZipArchive::TestThreads(unsigned threads, uint64_t minBytesPerThread) 
   }
   uint64_t total = 0;
   for (uint16_t index = 0; index < GetCount(); ++index) total += GetFileInfo(index)->m_uComprSize;
-  if (minBytesPerThread > 0) threads = static_cast<unsigned>(std::min<uint64_t>(threads, total / minBytesPerThread));
+  if (minBytesPerThread > 0)
+    threads = static_cast<unsigned>(std::min<uint64_t>(threads, total / minBytesPerThread));
   return std::max(1u, std::min<unsigned>(threads, GetCount()));
 }
 
@@ -202,7 +204,8 @@ void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, 
   for (uint16_t index = 0; index < count; ++index) total += GetFileInfo(index)->m_uComprSize;
   // Several chunks per thread, so that one large entry does not leave the
   // other threads idle at the end.
-  const uint64_t chunkBytes = std::max<uint64_t>(1, std::min(kTestChunkBytes, total / (4 * threads)));
+  const uint64_t chunkBytes =
+      std::max<uint64_t>(1, std::min(kTestChunkBytes, total / (4 * threads)));
   std::vector<uint16_t> chunkStarts;
   uint64_t inChunk = chunkBytes;
   for (uint16_t index = 0; index < count; ++index) {

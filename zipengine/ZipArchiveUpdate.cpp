@@ -22,10 +22,15 @@ const uint32_t kMaxCopyBuffer = 16u * 1024 * 1024;
 // the data.
 uint16_t FlagsForLevel(int level) {
   switch (level) {
-    case 1: return 6;
-    case 2: return 4;
-    case 8: case 9: return 2;
-    default: return 0;
+    case 1:
+      return 6;
+    case 2:
+      return 4;
+    case 8:
+    case 9:
+      return 2;
+    default:
+      return 0;
   }
 }
 

@@ -111,7 +111,6 @@ CZipFileHeader* CZipCentralDir::NewHeader() {
   return &m_headerBlocks[m_uBlock][m_uBlockUsed++];
 }
 
-
 // ---- reading -------------------------------------------------------------
 
 bool CZipCentralDir::LocateEndRecord(CZipStorage& storage, uint64_t& offset) {
@@ -219,7 +218,9 @@ void CZipCentralDir::SortHeaders() {
   auto before = [&](const CZipFileHeader* a, const CZipFileHeader* b) { return key(a) < key(b); };
   // Writers put the records in file order: with distinct keys already
   // ascending the sort has nothing to do.
-  auto notAscending = [&](const CZipFileHeader* a, const CZipFileHeader* b) { return !before(a, b); };
+  auto notAscending = [&](const CZipFileHeader* a, const CZipFileHeader* b) {
+    return !before(a, b);
+  };
   if (std::adjacent_find(m_headers.begin(), m_headers.end(), notAscending) != m_headers.end()) {
     std::sort(m_headers.begin(), m_headers.end(), before);
   }
@@ -244,7 +245,8 @@ void CZipCentralDir::RemoveFromDisk() {
 bool CZipCentralDir::Write() {
   if (m_info.m_bInArchive) return false;
   uint64_t position = m_pStorage->SeekToEnd();
-  if (position < m_pStorage->m_uBytesBeforeZip) m_pStorage->ThrowError(CZipException::internalError);
+  if (position < m_pStorage->m_uBytesBeforeZip)
+    m_pStorage->ThrowError(CZipException::internalError);
   uint64_t offset = position - m_pStorage->m_uBytesBeforeZip;
   if (offset > UINT32_MAX) m_pStorage->ThrowError(CZipException::tooBigSize);
   m_info.m_uDiskEntriesNo = m_info.m_uEntriesNumber = GetCount();
@@ -370,7 +372,8 @@ namespace {
 uint32_t NameHash(const char* bytes, size_t size) {
   uint32_t hash = 2166136261u;
   for (size_t n = 0; n < size && bytes[n] != '\0'; n++) {
-    hash = (hash ^ static_cast<unsigned char>(ZipPlatform::NameCharToPlatform(bytes[n]))) * 16777619u;
+    hash =
+        (hash ^ static_cast<unsigned char>(ZipPlatform::NameCharToPlatform(bytes[n]))) * 16777619u;
   }
   return hash;
 }

@@ -144,8 +144,8 @@ void CDeflateCompressor::InitCompression(int level, CZipFileHeader* file) {
   if (!IsDeflate()) return;
   AllocateBuffer();
   memset(&m_stream, 0, sizeof m_stream);
-  int result = deflateInit2(&m_stream, level, Z_DEFLATED, kRawWindowBits, kMemLevel,
-                            Z_DEFAULT_STRATEGY);
+  int result =
+      deflateInit2(&m_stream, level, Z_DEFLATED, kRawWindowBits, kMemLevel, Z_DEFAULT_STRATEGY);
   CheckForError(result);
   m_bStreamOpen = true;
   ResetWindow();

@@ -17,9 +17,9 @@
 class CZipCompressor {
  public:
   struct COptions {
-    uint32_t m_uBufferSize = 131072;  // the I/O buffer: read-ahead and deflate output
+    uint32_t m_uBufferSize = 131072;      // the I/O buffer: read-ahead and deflate output
     bool m_bDetectLibMemoryLeaks = true;  // zlib's blocks are always freed with the compressor
-    bool m_bCheckLastBlock = true;  // a stream must end where its data ends
+    bool m_bCheckLastBlock = true;        // a stream must end where its data ends
   };
 
   static bool IsCompressionSupported(uint16_t method) {
@@ -52,7 +52,8 @@ class CZipCompressor {
   // Throws with the archive path while the storage is open.
   [[noreturn]] void ThrowError(int code) const { m_pStorage->ThrowError(code); }
   void UpdateCrc(const void* data, uint32_t count) {
-    if (count > 0) m_uCrc32 = static_cast<uint32_t>(crc32(m_uCrc32, static_cast<const Bytef*>(data), count));
+    if (count > 0)
+      m_uCrc32 = static_cast<uint32_t>(crc32(m_uCrc32, static_cast<const Bytef*>(data), count));
   }
 
   CZipStorage* m_pStorage;

@@ -46,19 +46,23 @@ const Row kRows[] = {
     {208, "The device selected for the spanned archive is not removable."},
     {209, "The limit of the maximum number of volumes has been reached."},
     {210, "The limit of the maximum number of files in an archive has been reached."},
-    {211, "The filename, the comment or local or central extra field of the file added to the "
-          "archive is too long."},
+    {211,
+     "The filename, the comment or local or central extra field of the file added to the "
+     "archive is too long."},
     {212, "The file size is too large to be supported."},
     {213, "An incorrect password set for the file being decrypted."},
     {214, "The directory with a non-zero size found while testing."},
     {215, "An internal error."},
     {219, "Cannot create a file for the specified platform."},
-    {220, "The central directory was not found in the archive (or you were trying to open not "
-          "the last volume of a segmented archive)."},
-    {221, "The Zip64 format has not been enabled for the library, but is required to use the "
-          "archive."},
-    {222, "WinZip AES encryption has not been enabled for the library, but is required to "
-          "decompress the archive."},
+    {220,
+     "The central directory was not found in the archive (or you were trying to open not "
+     "the last volume of a segmented archive)."},
+    {221,
+     "The Zip64 format has not been enabled for the library, but is required to use the "
+     "archive."},
+    {222,
+     "WinZip AES encryption has not been enabled for the library, but is required to "
+     "decompress the archive."},
     {223, "The collection is empty and the bounds do not exist."},
     {500, "Zlib library error (end of stream)."},
     {503, "Zlib library error (stream error)."},

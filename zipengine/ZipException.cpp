@@ -12,10 +12,14 @@ namespace {
 
 const char* LeadText(int code) {
   switch (code) {
-    case CZipException::fileError: return "A file error occurred";
-    case CZipException::notRemoved: return "Error while removing a file";
-    case CZipException::notRenamed: return "Error while renaming a file";
-    default: return nullptr;
+    case CZipException::fileError:
+      return "A file error occurred";
+    case CZipException::notRemoved:
+      return "Error while removing a file";
+    case CZipException::notRenamed:
+      return "Error while renaming a file";
+    default:
+      return nullptr;
   }
 }
 
@@ -33,25 +37,30 @@ std::string Describe(int code, bool noFallback) {
 }  // namespace
 
 CZipException::CZipException(int cause, const char* fileName)
-    : m_szFileName(fileName != nullptr ? fileName : ""),
-      m_iCause(cause),
-      m_iSystemError(errno) {}
+    : m_szFileName(fileName != nullptr ? fileName : ""), m_iCause(cause), m_iSystemError(errno) {}
 
-void CZipException::Throw(int cause, const char* fileName) {
-  throw CZipException(cause, fileName);
-}
+void CZipException::Throw(int cause, const char* fileName) { throw CZipException(cause, fileName); }
 
 int CZipException::ZlibErrToZip(int zlibResult) {
   switch (zlibResult) {
-    case Z_VERSION_ERROR: return versionError;
-    case Z_BUF_ERROR: return bufError;
-    case Z_MEM_ERROR: return memError;
-    case Z_DATA_ERROR: return dataError;
-    case Z_STREAM_ERROR: return streamError;
-    case Z_ERRNO: return errNo;
-    case Z_STREAM_END: return streamEnd;
-    case Z_NEED_DICT: return needDict;
-    default: return genericError;
+    case Z_VERSION_ERROR:
+      return versionError;
+    case Z_BUF_ERROR:
+      return bufError;
+    case Z_MEM_ERROR:
+      return memError;
+    case Z_DATA_ERROR:
+      return dataError;
+    case Z_STREAM_ERROR:
+      return streamError;
+    case Z_ERRNO:
+      return errNo;
+    case Z_STREAM_END:
+      return streamEnd;
+    case Z_NEED_DICT:
+      return needDict;
+    default:
+      return genericError;
   }
 }
 

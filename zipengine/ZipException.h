@@ -10,14 +10,38 @@
 class CZipException : public std::exception {
  public:
   enum {
-    genericError = 200, badZipFile = 201, badCrc = 202, noCallback = 203, noVolumeSize = 204,
-    aborted = 205, abortedAction = 206, abortedSafely = 207, nonRemovable = 208,
-    tooManyVolumes = 209, tooManyFiles = 210, tooLongData = 211, tooBigSize = 212,
-    badPassword = 213, dirWithSize = 214, internalError = 215, fileError = 216,
-    notRemoved = 217, notRenamed = 218, platfNotSupp = 219, cdirNotFound = 220,
-    noZip64 = 221, noAES = 222, outOfBounds = 223,
-    streamEnd = 500, needDict = 501, errNo = 502, streamError = 503, dataError = 504,
-    memError = 505, bufError = 506, versionError = 507
+    genericError = 200,
+    badZipFile = 201,
+    badCrc = 202,
+    noCallback = 203,
+    noVolumeSize = 204,
+    aborted = 205,
+    abortedAction = 206,
+    abortedSafely = 207,
+    nonRemovable = 208,
+    tooManyVolumes = 209,
+    tooManyFiles = 210,
+    tooLongData = 211,
+    tooBigSize = 212,
+    badPassword = 213,
+    dirWithSize = 214,
+    internalError = 215,
+    fileError = 216,
+    notRemoved = 217,
+    notRenamed = 218,
+    platfNotSupp = 219,
+    cdirNotFound = 220,
+    noZip64 = 221,
+    noAES = 222,
+    outOfBounds = 223,
+    streamEnd = 500,
+    needDict = 501,
+    errNo = 502,
+    streamError = 503,
+    dataError = 504,
+    memError = 505,
+    bufError = 506,
+    versionError = 507
   };
 
   // Captures errno (the last error on Windows) as m_iSystemError; no file

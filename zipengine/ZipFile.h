@@ -30,7 +30,7 @@ class CZipFile : public CZipAbstractFile {
   }
 
   CZipFile();
-  ~CZipFile() override;  // closes quietly: a destructor must not throw
+  ~CZipFile() override;                // closes quietly: a destructor must not throw
   CZipFile(const CZipFile&) = delete;  // owns a system handle
   CZipFile& operator=(const CZipFile&) = delete;
 

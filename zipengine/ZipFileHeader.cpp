@@ -28,10 +28,23 @@ void WriteField(CZipStorage& storage, const CZipAutoBuffer& field) {
 }  // namespace
 
 CZipFileHeader::CZipFileHeader()
-    : m_uVersionMadeBy(0), m_uVersionNeeded(0), m_uFlag(0), m_uMethod(0), m_uModTime(0),
-      m_uModDate(0), m_uCrc32(0), m_uComprSize(0), m_uUncomprSize(0), m_uVolumeStart(0),
-      m_uInternalAttr(0), m_uExternalAttr(0), m_uOffset(0), m_uEncryptionMethod(kNoEncryption),
-      m_uLocalComprSize(0), m_uLocalUncomprSize(0), m_uLocalHeaderSize(0) {}
+    : m_uVersionMadeBy(0),
+      m_uVersionNeeded(0),
+      m_uFlag(0),
+      m_uMethod(0),
+      m_uModTime(0),
+      m_uModDate(0),
+      m_uCrc32(0),
+      m_uComprSize(0),
+      m_uUncomprSize(0),
+      m_uVolumeStart(0),
+      m_uInternalAttr(0),
+      m_uExternalAttr(0),
+      m_uOffset(0),
+      m_uEncryptionMethod(kNoEncryption),
+      m_uLocalComprSize(0),
+      m_uLocalUncomprSize(0),
+      m_uLocalHeaderSize(0) {}
 
 CZipFileHeader::CZipFileHeader(const CZipFileHeader& other) { *this = other; }
 
@@ -65,8 +78,8 @@ std::string CZipFileHeader::GetFileName(bool) { return GetConvertedName(); }
 
 const std::string& CZipFileHeader::GetConvertedName() {
   if (!m_fileName) {
-    auto name = std::make_unique<std::string>(m_fileNameRaw.GetBuffer() ? m_fileNameRaw.GetBuffer() : "",
-                                              m_fileNameRaw.GetSize());
+    auto name = std::make_unique<std::string>(
+        m_fileNameRaw.GetBuffer() ? m_fileNameRaw.GetBuffer() : "", m_fileNameRaw.GetSize());
     ZipPlatform::NameToPlatform(*name);
     m_fileName = std::move(name);
   }
@@ -86,8 +99,16 @@ void CZipFileHeader::SetFileName(const char* bytes, uint32_t size) {
 
 bool CZipFileHeader::IsSystemSupported(int system) {
   switch (system) {
-    case 0: case 3: case 6: case 7: case 11: case 15: case 20: return true;
-    default: return false;
+    case 0:
+    case 3:
+    case 6:
+    case 7:
+    case 11:
+    case 15:
+    case 20:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -171,8 +192,7 @@ uint32_t CZipFileHeader::WriteCentral(CZipStorage& storage) const {
   WriteField(storage, m_fileNameRaw);
   WriteField(storage, m_aCentralExtra);
   WriteField(storage, m_comment);
-  return kCentralSize + m_fileNameRaw.GetSize() + m_aCentralExtra.GetSize() +
-         m_comment.GetSize();
+  return kCentralSize + m_fileNameRaw.GetSize() + m_aCentralExtra.GetSize() + m_comment.GetSize();
 }
 
 void CZipFileHeader::WriteLocal(CZipStorage& storage) const {
@@ -212,9 +232,8 @@ bool CZipFileHeader::CheckLocal(CZipStorage& storage, uint32_t ignored) {
   if (!(ignored & checkMethod) && method != m_uMethod) return false;
   if (flag & kFlagDataDescriptor) return true;
   if (!(ignored & checkLocalCRC) && Get32(r + kLocalCrc) != m_uCrc32) return false;
-  if (!(ignored & checkSizes) &&
-      ((m_uLocalComprSize != 0 && m_uLocalComprSize != m_uComprSize) ||
-       m_uLocalUncomprSize != m_uUncomprSize)) {
+  if (!(ignored & checkSizes) && ((m_uLocalComprSize != 0 && m_uLocalComprSize != m_uComprSize) ||
+                                  m_uLocalUncomprSize != m_uUncomprSize)) {
     return false;
   }
   return true;

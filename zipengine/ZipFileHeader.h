@@ -18,8 +18,13 @@ class CZipFileHeader {
   // Consistency checks between the local header and the central record;
   // a set of them can be skipped (see CZipCentralDir).
   enum {
-    checkCRC = 1, checkMethod = 2, checkSizes = 4, checkLocalCRC = 8, checkFlags = 16,
-    checkDataDescriptor = 256, checkVolumeEntries = 512
+    checkCRC = 1,
+    checkMethod = 2,
+    checkSizes = 4,
+    checkLocalCRC = 8,
+    checkFlags = 16,
+    checkDataDescriptor = 256,
+    checkVolumeEntries = 512
   };
   static const uint8_t kNoEncryption = 255;
 

@@ -21,9 +21,15 @@ int Fd(intptr_t handle) { return static_cast<int>(handle); }
 int OpenFlags(uint32_t openFlags) {
   int flags;
   switch (openFlags & 3) {
-    case CZipFile::modeWrite: flags = O_WRONLY; break;
-    case CZipFile::modeReadWrite: flags = O_RDWR; break;
-    default: flags = O_RDONLY; break;
+    case CZipFile::modeWrite:
+      flags = O_WRONLY;
+      break;
+    case CZipFile::modeReadWrite:
+      flags = O_RDWR;
+      break;
+    default:
+      flags = O_RDONLY;
+      break;
   }
   if (openFlags & CZipFile::modeCreate) flags |= O_CREAT;
   if (CZipFile::Truncates(openFlags)) flags |= O_TRUNC;
@@ -117,17 +123,19 @@ void CZipFile::SetLength(uint64_t length) {
 }
 
 uint32_t CZipFile::Read(void* buffer, uint32_t count) {
-  int64_t done = ReadFully(static_cast<char*>(buffer), count,
-                           [this](char* out, uint32_t n, uint32_t) { return read(Fd(m_hFile), out, n); });
+  int64_t done =
+      ReadFully(static_cast<char*>(buffer), count,
+                [this](char* out, uint32_t n, uint32_t) { return read(Fd(m_hFile), out, n); });
   if (done < 0) ThrowError();
   return static_cast<uint32_t>(done);
 }
 
 uint32_t CZipFile::ReadAt(void* buffer, uint32_t count, uint64_t offset) {
   if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
-  int64_t done = ReadFully(static_cast<char*>(buffer), count, [&](char* out, uint32_t n, uint32_t at) {
-    return pread(Fd(m_hFile), out, n, static_cast<off_t>(offset + at));
-  });
+  int64_t done =
+      ReadFully(static_cast<char*>(buffer), count, [&](char* out, uint32_t n, uint32_t at) {
+        return pread(Fd(m_hFile), out, n, static_cast<off_t>(offset + at));
+      });
   if (done < 0) ThrowError();
   return static_cast<uint32_t>(done);
 }

@@ -80,9 +80,12 @@ int ErrnoFor(DWORD error) {
 
 DWORD Access(uint32_t openFlags) {
   switch (openFlags & 3) {
-    case CZipFile::modeWrite: return GENERIC_WRITE;
-    case CZipFile::modeReadWrite: return GENERIC_READ | GENERIC_WRITE;
-    default: return GENERIC_READ;
+    case CZipFile::modeWrite:
+      return GENERIC_WRITE;
+    case CZipFile::modeReadWrite:
+      return GENERIC_READ | GENERIC_WRITE;
+    default:
+      return GENERIC_READ;
   }
 }
 
@@ -92,10 +95,18 @@ DWORD Access(uint32_t openFlags) {
 DWORD ShareMode(uint32_t openFlags) {
   DWORD share;
   switch (openFlags & 0x70) {
-    case 0x20: share = FILE_SHARE_READ; break;
-    case 0x30: share = FILE_SHARE_WRITE; break;
-    case 0x40: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
-    default: share = 0; break;
+    case 0x20:
+      share = FILE_SHARE_READ;
+      break;
+    case 0x30:
+      share = FILE_SHARE_WRITE;
+      break;
+    case 0x40:
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      break;
+    default:
+      share = 0;
+      break;
   }
   return share | FILE_SHARE_DELETE;
 }

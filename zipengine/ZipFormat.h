@@ -26,23 +26,47 @@ const uint32_t kMaxField = 0xFFFF;
 
 // Field offsets in the local header.
 enum : uint32_t {
-  kLocalVersionNeeded = 4, kLocalFlag = 6, kLocalMethod = 8, kLocalTime = 10, kLocalDate = 12,
-  kLocalCrc = 14, kLocalCompr = 18, kLocalUncompr = 22, kLocalNameSize = 26, kLocalExtraSize = 28
+  kLocalVersionNeeded = 4,
+  kLocalFlag = 6,
+  kLocalMethod = 8,
+  kLocalTime = 10,
+  kLocalDate = 12,
+  kLocalCrc = 14,
+  kLocalCompr = 18,
+  kLocalUncompr = 22,
+  kLocalNameSize = 26,
+  kLocalExtraSize = 28
 };
 
 // Field offsets in the central directory record.
 enum : uint32_t {
-  kCentralVersionMadeBy = 4, kCentralVersionNeeded = 6, kCentralFlag = 8, kCentralMethod = 10,
-  kCentralTime = 12, kCentralDate = 14, kCentralCrc = 16, kCentralCompr = 20,
-  kCentralUncompr = 24, kCentralNameSize = 28, kCentralExtraSize = 30, kCentralCommentSize = 32,
-  kCentralVolumeStart = 34, kCentralInternalAttr = 36, kCentralExternalAttr = 38,
+  kCentralVersionMadeBy = 4,
+  kCentralVersionNeeded = 6,
+  kCentralFlag = 8,
+  kCentralMethod = 10,
+  kCentralTime = 12,
+  kCentralDate = 14,
+  kCentralCrc = 16,
+  kCentralCompr = 20,
+  kCentralUncompr = 24,
+  kCentralNameSize = 28,
+  kCentralExtraSize = 30,
+  kCentralCommentSize = 32,
+  kCentralVolumeStart = 34,
+  kCentralInternalAttr = 36,
+  kCentralExternalAttr = 38,
   kCentralOffset = 42
 };
 
 // Field offsets in the end of central directory record.
 enum : uint32_t {
-  kEndThisVolume = 4, kEndDirVolume = 6, kEndEntriesHere = 8, kEndEntriesTotal = 10,
-  kEndDirSize = 12, kEndDirOffset = 16, kEndCommentSize = 20
+  kEndThisVolume = 4,
+  kEndDirVolume = 6,
+  kEndEntriesHere = 8,
+  kEndEntriesTotal = 10,
+  kEndDirSize = 12,
+  kEndDirOffset = 16,
+  kEndCommentSize = 20
 };
 
 // General-purpose flag bits.

@@ -8,7 +8,11 @@
 const uint32_t CZipMemFile::kMaxSize;
 
 CZipMemFile::CZipMemFile(uint32_t growBy)
-    : m_nGrowBy(growBy), m_nPos(0), m_nBufSize(0), m_nDataSize(0), m_lpBuf(nullptr),
+    : m_nGrowBy(growBy),
+      m_nPos(0),
+      m_nBufSize(0),
+      m_nDataSize(0),
+      m_lpBuf(nullptr),
       m_bAutoDelete(true) {}
 
 CZipMemFile::~CZipMemFile() {

@@ -46,9 +46,7 @@ void NameToPlatform(std::string& name) {
   for (char& c : name) c = NameCharToPlatform(c);
 }
 
-bool ComparesAsBytes(ZipNameCompare compare) {
-  return compare == strcoll && IsClassicLocale();
-}
+bool ComparesAsBytes(ZipNameCompare compare) { return compare == strcoll && IsClassicLocale(); }
 
 uint32_t GetDefaultAttributes(uint8_t system, bool directory) {
   if (system == ZipFormat::kHostUnix) {

@@ -40,8 +40,8 @@ std::string GetSystemErrorDescription() {
   char* text = nullptr;
   DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
-      0, nullptr);
+      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+      nullptr);
   std::string result = length > 0 && text != nullptr ? std::string(text, length) : "";
   if (text != nullptr) LocalFree(text);
   while (!result.empty() && strchr("\r\n ", result.back()) != nullptr) result.pop_back();
@@ -89,8 +89,8 @@ void RunOnThreads(unsigned extra, const std::function<void()>& work) {
   std::vector<HANDLE> threads;
   threads.reserve(extra);
   for (unsigned n = 0; n < extra; n++) {
-    HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work), 0,
-                                 nullptr);
+    HANDLE thread =
+        CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work), 0, nullptr);
     if (thread == nullptr) break;
     threads.push_back(thread);
   }

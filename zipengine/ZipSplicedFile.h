@@ -59,7 +59,9 @@ class CZipSplicedFile : public CZipAbstractFile {
 
   // The piece holding `position` (below the length) and the offset into it.
   size_t Locate(uint64_t position, uint64_t& into) const;
-  CZipAbstractFile& Backing(const Piece& piece) const { return piece.spooled ? *m_pOutput : *m_pSource; }
+  CZipAbstractFile& Backing(const Piece& piece) const {
+    return piece.spooled ? *m_pOutput : *m_pSource;
+  }
   void Append(const char* data, uint32_t count);
   // Copies `count` bytes from `from` at `fromPos` to the output at `toPos`;
   // `from` may be the output itself, the ranges overlapping.

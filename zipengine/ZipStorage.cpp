@@ -45,8 +45,8 @@ void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool re
   m_pFile = &file;
   m_writeBuffer.Release();  // allocated by the first write
   m_szArchiveName = path;
-  m_iState = stateOpened | stateExisting | (ownFile ? stateAutoClose : 0) |
-             (readOnly ? stateReadOnly : 0);
+  m_iState =
+      stateOpened | stateExisting | (ownFile ? stateAutoClose : 0) | (readOnly ? stateReadOnly : 0);
   m_bPositioned = readOnly && file.ReadsConcurrently();
   m_uReadPos = 0;
   m_uReadAheadEnd = kNoReadAheadEnd;
@@ -96,7 +96,9 @@ void CZipStorage::CloseQuietly() {
   }
 }
 
-void CZipStorage::ThrowError(int code) const { CZipException::Throw(code, m_szArchiveName.c_str()); }
+void CZipStorage::ThrowError(int code) const {
+  CZipException::Throw(code, m_szArchiveName.c_str());
+}
 
 void CZipStorage::Read(void* buffer, uint32_t count) {
   if (ReadAtMost(buffer, count) != count) ThrowError(CZipException::badZipFile);

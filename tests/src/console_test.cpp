@@ -4,17 +4,20 @@
 
 #include <cstdio>
 
-#include "test_util.h"
 #include "SkinCfgProgram.h"
+#include "test_util.h"
 
 namespace {
 
 TEST(ConsoleTest, ClassifiesAnswers) {
-  const struct { const char* line; int code; } cases[] = {
-      {"y", INPUT_YES}, {"Y", INPUT_YES}, {"n", INPUT_NO}, {"N", INPUT_NO},
-      {"", INPUT_EMPTY}, {"7", 7}, {"10", 10}, {"99", 99},
-      {"yes", 0}, {"no", 0}, {" y", 0}, {"y ", 0}, {" ", 0}, {"0", 0}, {"07", 0},
-      {"100", 0}, {"+5", 0}, {"5 ", 0}, {"x", 0}};
+  const struct {
+    const char* line;
+    int code;
+  } cases[] = {{"y", INPUT_YES},  {"Y", INPUT_YES}, {"n", INPUT_NO}, {"N", INPUT_NO},
+               {"", INPUT_EMPTY}, {"7", 7},         {"10", 10},      {"99", 99},
+               {"yes", 0},        {"no", 0},        {" y", 0},       {"y ", 0},
+               {" ", 0},          {"0", 0},         {"07", 0},       {"100", 0},
+               {"+5", 0},         {"5 ", 0},        {"x", 0}};
   for (const auto& c : cases) EXPECT_EQ(SkinCfgProgram::ClassifyInput(c.line), c.code) << c.line;
 }
 
@@ -23,8 +26,8 @@ TEST(ConsoleTest, ClassifiesAnswers) {
 TEST(ConsoleTest, ReadsLinesWhateverTheyHold) {
   ziptest::ScopedTempDir dir;
   const std::string longline = std::string(270, 'a') + '\0' + std::string(29, 'a');
-  ziptest::WriteFileBytes(dir.Sub("in"), longline + "\n" + std::string("y\0junk\n\0\n", 9) +
-                                             "5\nlast");
+  ziptest::WriteFileBytes(dir.Sub("in"),
+                          longline + "\n" + std::string("y\0junk\n\0\n", 9) + "5\nlast");
   ASSERT_NE(freopen(dir.Sub("in").c_str(), "r", stdin), nullptr);
   SkinCfgProgram p;
   EXPECT_EQ(std::string(p.ReadLine()), longline.substr(0, 255));
@@ -44,7 +47,8 @@ TEST(ConsoleTest, LocatedErrorsAndCutTexts) {
   p.PrintMessage("%s", std::string(2000, 'z').c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: [setup:910] CheckSetupItem(): no defaultval set for: Chat\n"
-            "ERROR: [file:9] x 5\n" + std::string(1023, 'z'));
+            "ERROR: [file:9] x 5\n" +
+                std::string(1023, 'z'));
 }
 
 }  // namespace

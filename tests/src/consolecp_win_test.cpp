@@ -65,7 +65,7 @@ DWORD RunChild(const char* mode) {
 TEST(ConsoleCodePage, RestoredOnEveryWayOut) {
   const UINT original = GetConsoleOutputCP();
   if (original == 0) GTEST_SKIP() << "no console";
-  const UINT users = 850;  // not what the program switches to
+  const UINT users = 850;                // not what the program switches to
   SetConsoleCtrlHandler(nullptr, TRUE);  // the child's Ctrl+C reaches us too
   for (const char* mode : {"return", "exit", "terminate", "ctrl+c"}) {
     ASSERT_TRUE(SetConsoleOutputCP(users));

@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "test_util.h"
 #include "SkinCfgProgram.h"
+#include "test_util.h"
 
 namespace {
 
@@ -62,7 +62,8 @@ TEST_F(DetectionTest, LiveEntryMatchingNothingStopsAtItsItem) {
   const std::string out = Load({"--mismatch", "chat.xml"});
   EXPECT_FALSE(detected);
   EXPECT_NE(out.find("GetCurrentValue(): Failed to get the current setting of Chat\n"),
-            std::string::npos) << out;
+            std::string::npos)
+      << out;
   EXPECT_EQ(p.ItemNamed("Inventory slots").currentval, -1);  // nothing after it
 }
 

@@ -13,8 +13,8 @@
 #include <random>
 #include <regex>
 
-#include "test_util.h"
 #include "SkinCfgProgram.h"
+#include "test_util.h"
 
 namespace {
 
@@ -26,8 +26,10 @@ Entries SampleEntries() {
   std::string big(70000, '\0');
   for (char& c : big) c = static_cast<char>(gen());
   const std::string text = big.substr(0, 3000), shorter = big.substr(0, 2999);
-  return {{"text", text}, {"last", shorter + static_cast<char>(~text[2999])}, {"short", shorter},
-          {"empty", ""}, {"big", big}, {"small1", "one"}, {"small2", "two"}, {"small3", "three"}};
+  return {{"text", text},     {"last", shorter + static_cast<char>(~text[2999])},
+          {"short", shorter}, {"empty", ""},
+          {"big", big},       {"small1", "one"},
+          {"small2", "two"},  {"small3", "three"}};
 }
 
 class FileTest : public ::testing::Test {
@@ -37,8 +39,10 @@ class FileTest : public ::testing::Test {
     for (const auto& [name, bytes] : entries) ziptest::WriteFileBytes(content.path() / name, bytes);
     fs::create_directories(dir);
     std::string out;
-    ASSERT_EQ(ziptest::RunCommand({"sh", "-c", "cd \"$0\" && zip -qrDX \"$1\" .",
-                                   content.path(), zip}, &out), 0) << out;
+    ASSERT_EQ(ziptest::RunCommand(
+                  {"sh", "-c", "cd \"$0\" && zip -qrDX \"$1\" .", content.path(), zip}, &out),
+              0)
+        << out;
     original = ziptest::ReadFileBytes(zip);
     snprintf(prog.zipfilename, sizeof prog.zipfilename, "%s", zip.c_str());
   }
@@ -46,21 +50,23 @@ class FileTest : public ::testing::Test {
   static std::string Output(const std::function<bool()>& call, bool ok) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(call(), ok);
-    return std::regex_replace(testing::internal::GetCapturedStdout(),
-                              std::regex(R"(\[file:\d+\])"), "[file:N]");
+    return std::regex_replace(testing::internal::GetCapturedStdout(), std::regex(R"(\[file:\d+\])"),
+                              "[file:N]");
   }
   // Output of body (which must return true) run in a child, for per-process limits.
   static std::string InChild(const std::function<bool()>& body) {
-    return Output([&] {
-      if (fork() == 0) {
-        signal(SIGXFSZ, SIG_IGN);  // a write past a size limit then fails with EFBIG
-        const bool ok = body();
-        _exit(fflush(stdout) == 0 && ok ? 0 : 1);
-      }
-      int status = 0;
-      wait(&status);
-      return status == 0;
-    }, true);
+    return Output(
+        [&] {
+          if (fork() == 0) {
+            signal(SIGXFSZ, SIG_IGN);  // a write past a size limit then fails with EFBIG
+            const bool ok = body();
+            _exit(fflush(stdout) == 0 && ok ? 0 : 1);
+          }
+          int status = 0;
+          wait(&status);
+          return status == 0;
+        },
+        true);
   }
 
   ziptest::ScopedTempDir tmp, content;  // content: the entries as files, for Info-ZIP
@@ -85,9 +91,15 @@ TEST_F(FileTest, CompareFilesDecidesByBytesAndClosedArchivesAreRefused) {
   }
 
   // A failure clears the flag.
-  const struct { const char *name1, *name2; bool ok, equal; const char* output; } cases[] = {
-      {"text", "text", true, true, ""}, {"empty", "empty", true, true, ""},
-      {"text", "last", true, false, ""}, {"text", "short", true, false, ""},
+  const struct {
+    const char *name1, *name2;
+    bool ok, equal;
+    const char* output;
+  } cases[] = {
+      {"text", "text", true, true, ""},
+      {"empty", "empty", true, true, ""},
+      {"text", "last", true, false, ""},
+      {"text", "short", true, false, ""},
       {"text", "none", false, false, "ERROR: [file:N] CompareFiles(): file2 not found: none\n"},
   };
   ASSERT_TRUE(prog.OpenZip(true));
@@ -105,14 +117,16 @@ TEST_F(FileTest, SeriesOfCopiesIsCommittedByCloseZip) {
   snprintf(prog.zipfilename, sizeof prog.zipfilename, "%s", link.c_str());
   fs::permissions(zip, fs::perms(0640));
   ASSERT_TRUE(prog.OpenZip(false));
-  EXPECT_EQ(Output([&] {
-              EXPECT_TRUE(prog.CopyFile("big", "small1"));
-              EXPECT_TRUE(prog.CopyFile("empty", "small2"));
-              EXPECT_TRUE(prog.CopyFile("text", "new/entry.xml"));
-              EXPECT_TRUE(prog.FileExists("new/entry.xml"));
-              EXPECT_FALSE(prog.CopyFile("nothere", "small3"));  // changes nothing
-              return true;
-            }, true),
+  EXPECT_EQ(Output(
+                [&] {
+                  EXPECT_TRUE(prog.CopyFile("big", "small1"));
+                  EXPECT_TRUE(prog.CopyFile("empty", "small2"));
+                  EXPECT_TRUE(prog.CopyFile("text", "new/entry.xml"));
+                  EXPECT_TRUE(prog.FileExists("new/entry.xml"));
+                  EXPECT_FALSE(prog.CopyFile("nothere", "small3"));  // changes nothing
+                  return true;
+                },
+                true),
             "WARNING: CopyFile(): Destination file does not exist: new/entry.xml\n"
             "ERROR: [file:N] CopyFile(): Source file not found: nothere\n");
   EXPECT_EQ(ziptest::ReadFileBytes(zip), original) << "changed before the commit";
@@ -127,9 +141,14 @@ TEST_F(FileTest, SeriesOfCopiesIsCommittedByCloseZip) {
   ziptest::ScopedTempDir got;
   std::string text;
   EXPECT_EQ(ziptest::RunCommand({"unzip", "-tqq", zip}, &text), 0) << text;
-  EXPECT_EQ(ziptest::RunCommand({ziptest::Python(), "-c", "import sys, zipfile; "
-      "z = zipfile.ZipFile(sys.argv[1]); assert z.testzip() is None; z.extractall(sys.argv[2])",
-      zip, got.path()}, &text), 0) << text;
+  EXPECT_EQ(ziptest::RunCommand({ziptest::Python(), "-c",
+                                 "import sys, zipfile; "
+                                 "z = zipfile.ZipFile(sys.argv[1]); assert z.testzip() is None; "
+                                 "z.extractall(sys.argv[2])",
+                                 zip, got.path()},
+                                &text),
+            0)
+      << text;
   EXPECT_EQ(ziptest::RunCommand({"diff", "-r", content.path(), got.path()}, &text), 0) << text;
 }
 
@@ -140,7 +159,11 @@ TEST_F(FileTest, FailuresChangeNothing) {
   // Close writes the whole archive anew, so half the size is never reached.
   const rlim_t none = RLIM_INFINITY, copying = original.size() + 100000,
                closing = original.size() / 2;
-  const struct { rlim_t copylimit, closelimit; bool discard, closes; std::string output; } cases[] = {
+  const struct {
+    rlim_t copylimit, closelimit;
+    bool discard, closes;
+    std::string output;
+  } cases[] = {
       {none, none, true, true, ""},
       {copying, none, true, true, "ERROR: [file:N] CopyFile(): Processing file: " + tooLarge},
       {copying, none, false, true, "ERROR: [file:N] CopyFile(): Processing file: " + tooLarge},
@@ -148,20 +171,21 @@ TEST_F(FileTest, FailuresChangeNothing) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(InChild([&] {
-      auto limit = [](rlim_t bytes) {
-        struct rlimit size = {bytes, RLIM_INFINITY};
-        return setrlimit(RLIMIT_FSIZE, &size) == 0;
-      };
-      if (!prog.OpenZip(false) || !limit(c.copylimit)) return false;
-      for (const char* dest : {"small1", "small2", "small3"}) {
-        if (!prog.CopyFile("big", dest)) break;
-      }
-      if (!limit(c.closelimit)) return false;
-      if (c.discard) prog.DiscardChanges();
-      const bool closed = prog.CloseZip();
-      EXPECT_TRUE(prog.zip.IsClosed(true));
-      return closed == c.closes;
-    }), c.output);
+                auto limit = [](rlim_t bytes) {
+                  struct rlimit size = {bytes, RLIM_INFINITY};
+                  return setrlimit(RLIMIT_FSIZE, &size) == 0;
+                };
+                if (!prog.OpenZip(false) || !limit(c.copylimit)) return false;
+                for (const char* dest : {"small1", "small2", "small3"}) {
+                  if (!prog.CopyFile("big", dest)) break;
+                }
+                if (!limit(c.closelimit)) return false;
+                if (c.discard) prog.DiscardChanges();
+                const bool closed = prog.CloseZip();
+                EXPECT_TRUE(prog.zip.IsClosed(true));
+                return closed == c.closes;
+              }),
+              c.output);
     EXPECT_EQ(ziptest::ReadFileBytes(zip), original) << "archive changed";
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "working file left";
   }
@@ -171,14 +195,15 @@ TEST_F(FileTest, FailuresChangeNothing) {
 TEST_F(FileTest, ReadOnlyArchiveIsNeverOpenedForChanges) {
   fs::permissions(zip, fs::perms(0444));
   EXPECT_EQ(InChild([&] {
-    if (geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
-      return false;
-    }
-    EXPECT_TRUE(prog.OpenZip(true));
-    EXPECT_TRUE(prog.CloseZip());
-    return !prog.OpenZip(false);
-  }), "ERROR: File not writeable: " + zip + "\nCheck file permissions of " + zip + "\n");
+              if (geteuid() == 0 &&
+                  (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+                return false;
+              }
+              EXPECT_TRUE(prog.OpenZip(true));
+              EXPECT_TRUE(prog.CloseZip());
+              return !prog.OpenZip(false);
+            }),
+            "ERROR: File not writeable: " + zip + "\nCheck file permissions of " + zip + "\n");
   EXPECT_EQ(ziptest::ReadFileBytes(zip), original) << "archive changed";
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "working file left";
 }

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "test_util.h"
 #include "SkinCfgProgram.h"
 #include "import_export.h"
+#include "test_util.h"
 
 namespace {
 
@@ -74,7 +74,8 @@ TEST_F(SettingsFileTest, ExportFillsTheBufferExactlyAndRefusesMore) {
   active(19).id = 100000000;
   testing::internal::CaptureStdout();
   EXPECT_FALSE(program.ExportFile());
-  EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStdout(),
+  EXPECT_TRUE(std::regex_match(
+      testing::internal::GetCapturedStdout(),
       std::regex(R"(ERROR: \[import_export:\d+\] BuildSetupDataItem\(\): Buffer overflow\n)")));
   EXPECT_EQ(ziptest::ReadFileBytes(path), written);
 }
@@ -97,15 +98,17 @@ TEST_F(SettingsFileTest, ExportReplacesTheFileBehindItsLinks) {
   EXPECT_EQ(fs::status(tmp.Sub("real.cfg")).permissions(), static_cast<fs::perms>(0604));
   EXPECT_NE(ziptest::ReadFileBytes(tmp.Sub("real.cfg")).find("\n1,6;\n"), std::string::npos);
   size_t files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(tmp.path())) files += !entry.is_directory();
+  for (const auto& entry : fs::recursive_directory_iterator(tmp.path()))
+    files += !entry.is_directory();
   EXPECT_EQ(files, 3u);
 
   fs::remove(tmp.Sub("sub/link2"));
   fs::create_symlink("../vrd.cfg", tmp.Sub("sub/link2"));
   testing::internal::CaptureStdout();
   EXPECT_FALSE(program.ExportFile());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "ERROR: Could not write file: " + path + "\nReason: Too many levels of symbolic links\n");
+  EXPECT_EQ(
+      testing::internal::GetCapturedStdout(),
+      "ERROR: Could not write file: " + path + "\nReason: Too many levels of symbolic links\n");
 }
 
 }  // namespace

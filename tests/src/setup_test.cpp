@@ -10,8 +10,8 @@
 #include <regex>
 #include <sstream>
 
-#include "test_util.h"
 #include "SkinCfgProgram.h"
+#include "test_util.h"
 
 namespace {
 
@@ -34,15 +34,15 @@ const char kCatalogue[] =
     "  4 4-slot row: ~/inventory.xml.size48slot.4slotrow ~/inventory.4slotrow.jpg | 1 48\n"
     "  5 8-slot row: ~/inventory.xml.size48slot.8slotrow ~/inventory.8slotrow.jpg | 2 48\n"
     "5 Small Inventory layout (0): smallinventory.xml backdrop/smallinventoryv.jpg"
-        " backdrop/smallinventoryh.jpg\n"
+    " backdrop/smallinventoryh.jpg\n"
     "  1 4-slot row: ~/smallinventory.xml.size42slot.4slotrow ~/smallinventoryv.size42slot.jpg"
-        " ~/smallinventoryh.size42slot.jpg | 1 42\n"
+    " ~/smallinventoryh.size42slot.jpg | 1 42\n"
     "  2 8-slot row: ~/smallinventory.xml.size42slot.8slotrow ~/smallinventoryv.size42slot.jpg"
-        " ~/smallinventoryh.size42slot.jpg | 2 42\n"
+    " ~/smallinventoryh.size42slot.jpg | 2 42\n"
     "  3 4-slot row: ~/smallinventory.xml.size48slot.4slotrow ~/smallinventoryv.size48slot.jpg"
-        " ~/smallinventoryh.size48slot.jpg | 1 48\n"
+    " ~/smallinventoryh.size48slot.jpg | 1 48\n"
     "  4 8-slot row: ~/smallinventory.xml.size48slot.8slotrow ~/smallinventoryv.size48slot.jpg"
-        " ~/smallinventoryh.size48slot.jpg | 2 48\n"
+    " ~/smallinventoryh.size48slot.jpg | 2 48\n"
     "6 Container slots (0): containerdesc.xml\n"
     "  1 Small, 6-slot row: ~/containerdesc.xml.size42slot.6slotrow\n"
     "  2 Small, 4-slot row: ~/containerdesc.xml.size42slot.4slotrow\n"
@@ -101,7 +101,7 @@ const char kCatalogue[] =
 
 // The program's catalogue in that form; unused entries must be trailing and empty.
 std::string Catalogue(const SkinCfgProgram& p) {
-  auto entries = [](const char (*file)[VRDSKINCFG_MAXSTRINGLENGTH + 1]) {
+  auto entries = [](const char(*file)[VRDSKINCFG_MAXSTRINGLENGTH + 1]) {
     std::string s = std::string(file[0]) + " " + file[1] + " " + file[2];
     return s.erase(s.find_last_not_of(' ') + 1);
   };
@@ -163,8 +163,10 @@ TEST_F(SetupTest, ManualPageListsTheCatalogue) {
 
 TEST_F(SetupTest, RegistrationLimits) {
   // A third entry behind an empty second one does not count.
-  const struct { const char *file2, *file3; int numfiles; } counts[] = {
-      {"", "c", 1}, {"b", "", 2}, {"b", "c", 3}};
+  const struct {
+    const char *file2, *file3;
+    int numfiles;
+  } counts[] = {{"", "c", 1}, {"b", "", 2}, {"b", "c", 3}};
   for (const auto& c : counts) {
     ASSERT_TRUE(program.SetupItem(&item, 7, "Item", "a", c.file2, c.file3));
     EXPECT_EQ(item.numfiles, c.numfiles) << c.file2 << "|" << c.file3;
@@ -174,8 +176,11 @@ TEST_F(SetupTest, RegistrationLimits) {
   const std::string kValueLength = kItem + "Value" + kLength;
 
   // Each of the four texts may hold 80 characters, not 81; it is stored only when it fits.
-  const struct { size_t length; bool fits; std::string output; } lengths[] = {
-      {80, true, ""}, {81, false, kItem + kLength + kValueLength}};
+  const struct {
+    size_t length;
+    bool fits;
+    std::string output;
+  } lengths[] = {{80, true, ""}, {81, false, kItem + kLength + kValueLength}};
   const SetupValueInfo& value = item.value[0];
   const char* const stored[] = {value.name, value.file[0], value.file[1], value.file[2]};
   for (const auto& c : lengths) {
@@ -183,11 +188,12 @@ TEST_F(SetupTest, RegistrationLimits) {
       const std::string text(c.length, 'x');
       std::vector<const char*> a = {"name", "file1", "file2", "file3"};
       a[field] = text.c_str();
-      EXPECT_EQ(Output([&] { return program.SetupItem(&item, 1, a[0], a[1], a[2], a[3]); },
-                       c.fits) +
-                Output([&] { return program.SetupItemValue(&item, 0, 1, a[0], a[1], a[2], a[3]); },
-                       c.fits),
-                c.output) << field;
+      EXPECT_EQ(
+          Output([&] { return program.SetupItem(&item, 1, a[0], a[1], a[2], a[3]); }, c.fits) +
+              Output([&] { return program.SetupItemValue(&item, 0, 1, a[0], a[1], a[2], a[3]); },
+                     c.fits),
+          c.output)
+          << field;
       EXPECT_EQ(stored[field] == text, c.fits) << field;
     }
   }
@@ -195,12 +201,17 @@ TEST_F(SetupTest, RegistrationLimits) {
   // Position 9 is the last; one call reports both limits, in this order.
   const std::string kPosition = kItem + "Value(): Increase VRDSKINCFG_MAXVALUESPERITEM !\n";
   const std::string tooLong(81, 'x');
-  const struct { int index; const char* name; std::string output; } positions[] = {
+  const struct {
+    int index;
+    const char* name;
+    std::string output;
+  } positions[] = {
       {9, "Ninth", ""}, {10, "Tenth", kPosition}, {10, tooLong.c_str(), kPosition + kValueLength}};
   for (const auto& c : positions) {
     EXPECT_EQ(Output([&] { return program.SetupItemValue(&item, c.index, 3, c.name, "f", "", ""); },
                      c.output.empty()),
-              c.output) << c.index;
+              c.output)
+        << c.index;
   }
   EXPECT_STREQ(item.value[9].name, "Ninth");
 }
@@ -212,11 +223,14 @@ TEST_F(SetupTest, CheckSetupItemsStopsAtTheFirstMissingEntry) {
   std::string made;
   ASSERT_EQ(ziptest::RunCommand({ziptest::Python(), ziptest::SourceDir() + "/tools/make_skin.py",
                                  "--missing", "backdrop/smallinventoryv.jpg", "--missing",
-                                 "skinconfig/data/pointer_normal.png.base", zip}, &made), 0)
+                                 "skinconfig/data/pointer_normal.png.base", zip},
+                                &made),
+            0)
       << made;
   std::snprintf(program.zipfilename, sizeof program.zipfilename, "%s", zip.c_str());
   ASSERT_TRUE(program.OpenZip(true));
-  const std::pair<int, std::string> cases[] = {  // item index without default, output
+  const std::pair<int, std::string> cases[] = {
+      // item index without default, output
       {3, "ERROR: [setup:N] CheckSetupItem(): no defaultval set for: Inventory layout\n"},
       {4, "ERROR: [file:N] FileExists(): file not found: backdrop/smallinventoryv.jpg\n"}};
   for (const auto& [nodefault, output] : cases) {

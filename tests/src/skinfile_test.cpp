@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "test_util.h"
 #include "skinfile.h"
+#include "test_util.h"
 
 namespace {
 
@@ -80,9 +80,23 @@ class ForwardingPlatform : public SkinPlatform {
   SkinPlatform& real_;
 };
 
-enum class Step { kNone, kIdentifyPath, kIdentifyHandle, kResized, kStatusChanged, kCreate,
-                  kMetadata, kForeign, kSync, kLockBusy, kLockFails, kReplace, kReplaceBusy,
-                  kHalfReplaced, kHalfStuck };
+enum class Step {
+  kNone,
+  kIdentifyPath,
+  kIdentifyHandle,
+  kResized,
+  kStatusChanged,
+  kCreate,
+  kMetadata,
+  kForeign,
+  kSync,
+  kLockBusy,
+  kLockFails,
+  kReplace,
+  kReplaceBusy,
+  kHalfReplaced,
+  kHalfStuck
+};
 
 // Fails one primitive once a change is under way (`armed`), as when another
 // program strikes between the start and the commit.
@@ -180,9 +194,9 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
   };
   for (bool unnamed : {true, false}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << "step " << static_cast<int>(c.fail) << " at "
-                                      << (c.atbegin ? "begin" : "commit") << ", unnamed "
-                                      << unnamed);
+      SCOPED_TRACE(testing::Message()
+                   << "step " << static_cast<int>(c.fail) << " at "
+                   << (c.atbegin ? "begin" : "commit") << ", unnamed " << unnamed);
       ziptest::ScopedTempDir dir;
       const fs::path archive = dir.path() / "skin.zip";
       ziptest::WriteFileBytes(archive, kOld);

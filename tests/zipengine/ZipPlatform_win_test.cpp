@@ -43,10 +43,14 @@ TEST(ZipPlatformWinTest, PlatformPoints) {
   std::string none = ZipPlatform::GetSystemErrorDescription();
   SetLastError(0x2BADBEEF);  // no message for it
   std::string unknown = ZipPlatform::GetSystemErrorDescription();
-  const struct { const char* what; bool holds; } points[] = {
-      {"lookups ignore case", !ZipPlatform::GetSystemCaseSensitivity() &&
-                                  insensitive("GUI\\Pointer_Normal.PNG", "gui\\pointer_normal.png") == 0 &&
-                                  ZipPlatform::GetNameCompare(true)("Chat.xml", "chat.xml") != 0},
+  const struct {
+    const char* what;
+    bool holds;
+  } points[] = {
+      {"lookups ignore case",
+       !ZipPlatform::GetSystemCaseSensitivity() &&
+           insensitive("GUI\\Pointer_Normal.PNG", "gui\\pointer_normal.png") == 0 &&
+           ZipPlatform::GetNameCompare(true)("Chat.xml", "chat.xml") != 0},
       // A binary search needs one order whatever the case.
       {"a < B < c < chat", insensitive("a.xml", "B.xml") < 0 && insensitive("B.xml", "c.xml") < 0 &&
                                insensitive("chat.xml", "Books.xml") > 0},
@@ -54,13 +58,15 @@ TEST(ZipPlatformWinTest, PlatformPoints) {
       {"error text is the system's, one line", !text.empty() && text != "Unspecified error" &&
                                                    text.find_first_of("\r\n") == std::string::npos},
       {"describing leaves the error alone", errorKept},
-      {"no error or no text falls back", none == "Unspecified error" && unknown == "Unspecified error"},
+      {"no error or no text falls back",
+       none == "Unspecified error" && unknown == "Unspecified error"},
       {"new entries are made on FAT", ZipPlatform::GetSystemID() == 0 &&
                                           ZipPlatform::GetDefaultAttributes(0, false) == 0x20u &&
                                           ZipPlatform::GetDefaultAttributes(0, true) == 0x10u},
       // Open failures throw the causes the POSIX build would.
-      {"missing file: 2", OpenCause("vrdzip-missing.bin", CZipFile::modeRead) == 2 &&
-                              OpenCause("vrdzip-nofolder\\missing.bin", CZipFile::modeReadWrite) == 2},
+      {"missing file: 2",
+       OpenCause("vrdzip-missing.bin", CZipFile::modeRead) == 2 &&
+           OpenCause("vrdzip-nofolder\\missing.bin", CZipFile::modeReadWrite) == 2},
       {"a folder: 13", OpenCause(".", CZipFile::modeReadWrite | CZipFile::modeNoTruncate) == 13},
       {"a bad name, no errno: 216",
        OpenCause("bad|name.bin", CZipFile::modeReadWrite | CZipFile::modeCreate) == 216},
@@ -72,7 +78,8 @@ TEST(ZipPlatformWinTest, PlatformPoints) {
 // entries, one of them damaged, answer on three threads as on one.
 TEST(ZipPlatformWinTest, ThreadedTestReadsAtOffsets) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path();
-  const std::string empty = (dir / "vrdzip-empty.zip").string(), path = (dir / "vrdzip-threads.zip").string();
+  const std::string empty = (dir / "vrdzip-empty.zip").string(),
+                    path = (dir / "vrdzip-threads.zip").string();
   std::ofstream(empty, std::ios::binary) << std::string("PK\x05\x06", 4) << std::string(18, '\0');
   size_t at;  // in the middle of entry 20's data
   {
@@ -92,7 +99,8 @@ TEST(ZipPlatformWinTest, ThreadedTestReadsAtOffsets) {
     at = middle.m_uOffset + 30 + middle.GetRawFileName().GetSize() + middle.m_uComprSize / 2;
     zip.Close();
   }
-  std::string bytes((std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf())), {});
+  std::string bytes((std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf())),
+                    {});
   bytes[at] ^= 0x5A;
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   std::string answers[2];
@@ -101,11 +109,13 @@ TEST(ZipPlatformWinTest, ThreadedTestReadsAtOffsets) {
     file.Open(path.c_str(), CZipFile::modeRead, true);
     CZipArchive zip;
     zip.Open(file, CZipArchive::zipOpenReadOnly);
-    zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
-      answers[threads / 2] += std::to_string(index) + ":" + std::to_string(outcome) +
-                              (e != nullptr ? "/" + std::to_string(e->m_iCause) : "") + " ";
-      return true;
-    }, 65536, threads, 0);
+    zip.TestFiles(
+        [&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
+          answers[threads / 2] += std::to_string(index) + ":" + std::to_string(outcome) +
+                                  (e != nullptr ? "/" + std::to_string(e->m_iCause) : "") + " ";
+          return true;
+        },
+        65536, threads, 0);
   }
   std::filesystem::remove(empty);
   std::filesystem::remove(path);

@@ -12,20 +12,24 @@ std::vector<std::string> CorpusFiles() {
   std::vector<std::string> files;
   std::error_code ec;  // no corpus: no files
   for (const auto& e : fs::recursive_directory_iterator(CorpusDir(), ec)) {
-    if (e.path().extension() == ".zip") files.push_back(fs::relative(e, CorpusDir()).generic_string());
+    if (e.path().extension() == ".zip")
+      files.push_back(fs::relative(e, CorpusDir()).generic_string());
   }
   return files;
 }
 
 // Python's reading by stored name: ok (with bytes), crc, error or "twice".
-struct Reference { std::string status, bytes; };
+struct Reference {
+  std::string status, bytes;
+};
 
 std::map<std::string, Reference> PythonReference(const std::string& file) {
   static const fs::path tree = ZipFixtures("reference", {CorpusDir().string()});
   std::map<std::string, Reference> ref;
   std::istringstream lines(ReadFileBytes(tree / file / "entries.txt"));
   std::string status, hex, n;
-  while (std::getline(lines, status, '\t') && std::getline(lines, hex, '\t') && std::getline(lines, n)) {
+  while (std::getline(lines, status, '\t') && std::getline(lines, hex, '\t') &&
+         std::getline(lines, n)) {
     Reference& e = ref[FromHex(hex)];
     e.status = e.status.empty() ? status : "twice";
     if (status == "ok") e.bytes = ReadFileBytes(tree / file / (n + ".bin"));
@@ -47,7 +51,11 @@ const std::map<std::string, std::string> kKnownOutcomes = {
 
 template <typename Op>
 std::string Outcome(Op op, const char* success) {
-  try { return op() ? success : "f"; } catch (const CZipException& e) { return std::to_string(e.m_iCause); }
+  try {
+    return op() ? success : "f";
+  } catch (const CZipException& e) {
+    return std::to_string(e.m_iCause);
+  }
 }
 
 class CorpusTest : public ::testing::TestWithParam<std::string> {};
@@ -58,7 +66,8 @@ TEST_P(CorpusTest, OpensOrRefusesCleanly) {
   std::map<std::string, Reference> ref = PythonReference(GetParam());
   std::string path = (CorpusDir() / GetParam()).string();
   CZipArchive zip;
-  std::string opened = Outcome([&] { return zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly); }, "");
+  std::string opened =
+      Outcome([&] { return zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly); }, "");
   EXPECT_NE(opened, "f") << "a refusal throws";
   std::string summary = opened.empty() ? "" : "open " + opened;
   for (uint16_t i = 0; opened.empty() && i < zip.GetCount(); ++i) {
@@ -81,10 +90,13 @@ TEST_P(CorpusTest, OpensOrRefusesCleanly) {
 // A machine without the corpus says so; in CI it fails.
 TEST(CorpusPresence, CorpusFolderIsThere) { VRD_REQUIRE_CORPUS(!CorpusFiles().empty()); }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, ::testing::ValuesIn(CorpusFiles()), [](const auto& info) {
-  std::string name = info.param.substr(0, info.param.size() - 4);  // without ".zip"
-  for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, ::testing::ValuesIn(CorpusFiles()),
+                         [](const auto& info) {
+                           std::string name =
+                               info.param.substr(0, info.param.size() - 4);  // without ".zip"
+                           for (char& c : name)
+                             c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
 
 }  // namespace

@@ -11,11 +11,16 @@ namespace {
 using E = CZipException;
 
 TEST(ZipException, DescriptionFollowsCodeAndCurrentErrno) {
-  const struct { int cause, errnoNow; const char* expected; } cases[] = {
+  const struct {
+    int cause, errnoNow;
+    const char* expected;
+  } cases[] = {
       {E::fileError, 2, "A file error occurred (No such file or directory.)."},
       {E::fileError, 11, "A file error occurred (Unspecified error)."},
-      {E::genericError, 0, "Unspecified error"}, {E::genericError, 13, "Permission denied."},
-      {E::errNo, 28, "No space left on device."}, {E::errNo, 0, "Unspecified error"},
+      {E::genericError, 0, "Unspecified error"},
+      {E::genericError, 13, "Permission denied."},
+      {E::errNo, 28, "No space left on device."},
+      {E::errNo, 0, "Unspecified error"},
       {E::badZipFile, 2, "Damaged or not a zip file."},
   };
   for (const auto& c : cases) {

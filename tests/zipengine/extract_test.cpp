@@ -12,8 +12,11 @@ const int kBad = E::badZipFile, kCrc = E::badCrc;
 class ExtractTest : public ArchiveTest {
  protected:
   void SetUp() override {
-    Make({{"empty.txt", "", 0}, {"four.bin", "abcd", 0}, {"stored70000.bin", RandomBytes(70000, 1), 0},
-          {"text.xml", RandomBytes(20000, 11, true), 8}, {"noise.bin", RandomBytes(100000, 2), 8},
+    Make({{"empty.txt", "", 0},
+          {"four.bin", "abcd", 0},
+          {"stored70000.bin", RandomBytes(70000, 1), 0},
+          {"text.xml", RandomBytes(20000, 11, true), 8},
+          {"noise.bin", RandomBytes(100000, 2), 8},
           {"gui/", "", 0}});
     bytes_ = ReadFileBytes(path_);
   }
@@ -41,15 +44,20 @@ TEST_F(ExtractTest, ReadsBackWholeAndInBufferSizedPieces) {
 // Adds delta to a field of the local and/or central record (-1: neither);
 // code -1: false without an exception.
 TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
-  const struct { const char* what; int entry, local, central; uint32_t delta; int testCode, extractCode; }
-      cases[] = {
+  const struct {
+    const char* what;
+    int entry, local, central;
+    uint32_t delta;
+    int testCode, extractCode;
+  } cases[] = {
       {"CRC of a deflated entry", 3, kLocalCrc, kCentralCrc, 1, kCrc, kCrc},
       {"CRC of a stored entry", 2, kLocalCrc, kCentralCrc, 1, kCrc, kCrc},
       {"deflated size claims more data", 3, kLocalUncompr, kCentralUncompr, 10, kBad, -1},
       {"stored size claims more data", 1, kLocalUncompr, kCentralUncompr, 1, kBad, -1},
       {"stored size claims less data", 1, kLocalUncompr, kCentralUncompr, ~0u, kBad, -1},
       {"deflated data past the claimed size", 3, kLocalUncompr, kCentralUncompr, ~9u, kBad, kBad},
-      {"compressed size past the end of the file", 4, kLocalCompr, kCentralCompr, 0x7000000, kBad, kBad},
+      {"compressed size past the end of the file", 4, kLocalCompr, kCentralCompr, 0x7000000, kBad,
+       kBad},
       {"unsupported method", 3, kLocalMethod, kCentralMethod, 4, -1, -1},
       {"local signature", 3, 0, -1, 1, kBad, kBad},
       {"local method", 3, kLocalMethod, -1, ~7u, kBad, kBad},
@@ -63,7 +71,8 @@ TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::string damaged = bytes_;
-    for (auto [sig, field] : {std::pair<const char*, int>{"PK\3\4", c.local}, {"PK\1\2", c.central}}) {
+    for (auto [sig, field] :
+         {std::pair<const char*, int>{"PK\3\4", c.local}, {"PK\1\2", c.central}}) {
       size_t at = field < 0 ? 0 : Find(bytes_, sig, c.entry) + field;
       if (field >= 0) Put(damaged, at, Get32(bytes_, at) + c.delta);
     }
@@ -74,7 +83,8 @@ TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
     uint16_t entry = static_cast<uint16_t>(c.entry), control = c.entry == 3 ? 4 : 3;
     EXPECT_EQ(CodeOf([&] { EXPECT_FALSE(zip.TestFile(entry)); }), c.testCode);
     EXPECT_TRUE(zip.TestFile(control));  // the failure left nothing open
-    EXPECT_EQ(CodeOf([&] { EXPECT_FALSE(zip.ExtractFile(entry, mem, true, 65536)); }), c.extractCode);
+    EXPECT_EQ(CodeOf([&] { EXPECT_FALSE(zip.ExtractFile(entry, mem, true, 65536)); }),
+              c.extractCode);
     // A bad CRC is found only after every byte was written.
     EXPECT_TRUE(c.extractCode != kCrc || mem.GetLength() == entries_[entry].data.size());
     EXPECT_TRUE(ExtractEntry(zip, control, nullptr));

@@ -13,7 +13,8 @@ using namespace ziptest;
 class FaultTest : public ArchiveTest {
  protected:
   void SetUp() override {
-    Make({{"a.txt", RandomBytes(4000, 12, true), 8}, {"b.bin", RandomBytes(3000, 5), 0},
+    Make({{"a.txt", RandomBytes(4000, 12, true), 8},
+          {"b.bin", RandomBytes(3000, 5), 0},
           {"c.txt", "third", 8}});
   }
 
@@ -24,7 +25,11 @@ class FaultTest : public ArchiveTest {
     if (pid == 0) {
       struct rlimit rl = {limit, limit};
       signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-      try { _exit(setrlimit(RLIMIT_FSIZE, &rl) == 0 ? body() : 98); } catch (...) { _exit(99); }
+      try {
+        _exit(setrlimit(RLIMIT_FSIZE, &rl) == 0 ? body() : 98);
+      } catch (...) {
+        _exit(99);
+      }
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -51,17 +56,20 @@ TEST_F(FaultTest, FailedAddIsThrownAndDroppedWhole) {
   for (bool separate : {false, true}) {
     SCOPED_TRACE(separate ? "OpenForUpdate" : "in place");
     WriteFileBytes(path_, original);
-    EXPECT_EQ(InChild(original.size() + 20000, [&] {
-                CZipArchive zip;
-                CZipFile in, out;
-                OpenForChanges(zip, separate, in, out);
-                if (!zip.RemoveFile(0)) return 1;
-                if (CodeOf([&] { AddEntry(zip, "big.bin", RandomBytes(300000, 6)); }) != 27) return 2;
-                if (zip.GetCount() != 2 || zip.FindFile("big.bin") != kNotFound) return 3;
-                if (!AddEntry(zip, "small.txt", "fits")) return 4;
-                zip.Close();  // the directory fits under the limit again
-                return zip.IsClosed() ? 0 : 5;
-              }), 0);
+    EXPECT_EQ(InChild(original.size() + 20000,
+                      [&] {
+                        CZipArchive zip;
+                        CZipFile in, out;
+                        OpenForChanges(zip, separate, in, out);
+                        if (!zip.RemoveFile(0)) return 1;
+                        if (CodeOf([&] { AddEntry(zip, "big.bin", RandomBytes(300000, 6)); }) != 27)
+                          return 2;
+                        if (zip.GetCount() != 2 || zip.FindFile("big.bin") != kNotFound) return 3;
+                        if (!AddEntry(zip, "small.txt", "fits")) return 4;
+                        zip.Close();  // the directory fits under the limit again
+                        return zip.IsClosed() ? 0 : 5;
+                      }),
+              0);
     ExpectOthersRead(separate ? out_ : path_, {entries_[1], entries_[2], {"small.txt", "fits", 0}});
     EXPECT_TRUE(!separate || ReadFileBytes(path_) == original);
   }
@@ -75,15 +83,21 @@ TEST_F(FaultTest, FailedCloseStillClosesTheArchive) {
     SCOPED_TRACE(separate ? "OpenForUpdate" : "in place");
     WriteFileBytes(path_, original);
     const std::string& changed = separate ? out_ : path_;
-    EXPECT_EQ(InChild(Find(original, "PK\3\4", 2), [&] {
-                CZipArchive zip;
-                CZipFile in, out;
-                OpenForChanges(zip, separate, in, out);
-                if (!zip.RemoveFile(2)) return 1;
-                if (CodeOf([&] { zip.Close(); }) != 27) return 2;
-                if (!zip.IsClosed() || zip.Close() != "") return 3;
-                return CodeOf([&] { zip.Open(changed.c_str(), CZipArchive::zipOpenReadOnly); }) == 220 ? 0 : 4;
-              }), 0);
+    EXPECT_EQ(InChild(Find(original, "PK\3\4", 2),
+                      [&] {
+                        CZipArchive zip;
+                        CZipFile in, out;
+                        OpenForChanges(zip, separate, in, out);
+                        if (!zip.RemoveFile(2)) return 1;
+                        if (CodeOf([&] { zip.Close(); }) != 27) return 2;
+                        if (!zip.IsClosed() || zip.Close() != "") return 3;
+                        return CodeOf([&] {
+                                 zip.Open(changed.c_str(), CZipArchive::zipOpenReadOnly);
+                               }) == 220
+                                   ? 0
+                                   : 4;
+                      }),
+              0);
     EXPECT_TRUE(!separate || ReadFileBytes(path_) == original);
   }
 }

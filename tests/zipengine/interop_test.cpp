@@ -13,7 +13,10 @@ using namespace ziptest;
 using Model = std::map<std::string, std::string>;
 
 // content/ (what every writer was given) and <writer>.zip.
-const fs::path& FixtureDir() { static const fs::path dir = ZipFixtures("gen", {}); return dir; }
+const fs::path& FixtureDir() {
+  static const fs::path dir = ZipFixtures("gen", {});
+  return dir;
+}
 
 Model Given() {
   Model model;
@@ -47,7 +50,8 @@ std::string ExpectEngineReads(const std::string& path, const Model& model) {
 }
 
 // The engine and every installed reader (the others go to *missing).
-void ExpectReadersAccept(const std::string& path, const Model& model, std::set<std::string>* missing) {
+void ExpectReadersAccept(const std::string& path, const Model& model,
+                         std::set<std::string>* missing) {
   std::string all = ExpectEngineReads(path, model);
   ScopedTempDir expected;
   for (const auto& [name, bytes] : model) WriteFileBytes(expected.path() / name, bytes);
@@ -183,7 +187,8 @@ TEST_P(WriterTest, ReadsEveryEntryThenUpdatesStayReadableEverywhere) {
   if (!s.missing.empty()) GTEST_SKIP() << "readers missing, e.g. " << *s.missing.begin();
 }
 
-const char* const kWriters[] = {"py_stored", "py_deflated", "infozip", "7z", "bsdtar", "bsdtar_stored"};
+const char* const kWriters[] = {"py_stored", "py_deflated", "infozip",
+                                "7z",        "bsdtar",      "bsdtar_stored"};
 INSTANTIATE_TEST_SUITE_P(Writers, WriterTest, ::testing::ValuesIn(kWriters),
                          [](const auto& info) { return std::string(info.param); });
 

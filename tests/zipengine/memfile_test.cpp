@@ -11,19 +11,26 @@ using ziptest::CodeOf;
 // Each case: SetLength, Write, seek ('p': grows the buffer, not the file), or
 // 't': SetLength to 3000 and back, which moves the position as the buffer holds it.
 TEST(ZipMemFile, GrowsInStepsOfGrowBy) {
-  const struct { char how; uint32_t size, buffer, length, position; } cases[] = {
-      {'s', 300, 1024, 300, 0},     {'s', 3000, 3072, 3000, 0}, {'w', 5000, 5120, 5000, 5000},
-      {'s', 1024, 1024, 1024, 0},   {'w', 1, 1024, 1, 1},       {'p', 2049, 3072, 0, 2049},
+  const struct {
+    char how;
+    uint32_t size, buffer, length, position;
+  } cases[] = {
+      {'s', 300, 1024, 300, 0},   {'s', 3000, 3072, 3000, 0}, {'w', 5000, 5120, 5000, 5000},
+      {'s', 1024, 1024, 1024, 0}, {'w', 1, 1024, 1, 1},       {'p', 2049, 3072, 0, 2049},
       {'t', 100, 3072, 100, 100},
   };
   for (const auto& c : cases) {
     CZipMemFile f(1024);
     if (c.how == 's') f.SetLength(c.size);
-    if (c.how == 't') { f.SetLength(3000); f.SetLength(c.size); }
+    if (c.how == 't') {
+      f.SetLength(3000);
+      f.SetLength(c.size);
+    }
     if (c.how == 'w') f.Write(std::string(c.size, 'x').data(), c.size);
     if (c.how == 'p') f.Seek(c.size, CZipAbstractFile::begin);
     EXPECT_EQ((std::vector<uint64_t>{f.GetBufferSize(), f.GetLength(), f.GetPosition()}),
-              (std::vector<uint64_t>{c.buffer, c.length, c.position})) << c.how << " " << c.size;
+              (std::vector<uint64_t>{c.buffer, c.length, c.position}))
+        << c.how << " " << c.size;
   }
 }
 
@@ -32,8 +39,10 @@ TEST(ZipMemFile, RefusesImpossibleSizesAndDetachResets) {
   f.Write("data", 4);
   EXPECT_EQ(CodeOf([&] { f.Seek(-5, CZipAbstractFile::end); }), CZipException::memError);
   EXPECT_EQ(CodeOf([&] { f.Seek(INT64_MAX, CZipAbstractFile::current); }), CZipException::memError);
-  EXPECT_EQ(CodeOf([&] { f.Seek(0x100000000LL, CZipAbstractFile::begin); }), CZipException::memError);
-  EXPECT_EQ(CodeOf([&] { f.SetLength(0xFFFFFFFFu); }), CZipException::memError);  // a header can claim 4 GiB
+  EXPECT_EQ(CodeOf([&] { f.Seek(0x100000000LL, CZipAbstractFile::begin); }),
+            CZipException::memError);
+  EXPECT_EQ(CodeOf([&] { f.SetLength(0xFFFFFFFFu); }),
+            CZipException::memError);  // a header can claim 4 GiB
   EXPECT_EQ(CodeOf([&] { f.SetLength(CZipMemFile::kMaxSize + 1ull); }), CZipException::memError);
   void* block = f.Detach();
   ASSERT_NE(block, nullptr);

@@ -13,7 +13,8 @@ class OpenTest : public ArchiveTest {
  protected:
   // Two deflated entries and a stored one whose name has backslashes.
   std::string MakeArchive() {
-    Make({{"chat.xml", RandomBytes(350, 13, true), 8}, {"skin\\gui\\pointer_normal.png", "png", 0},
+    Make({{"chat.xml", RandomBytes(350, 13, true), 8},
+          {"skin\\gui\\pointer_normal.png", "png", 0},
           {"skinconfig/ver", "10", 8}});
     return ReadFileBytes(path_);
   }
@@ -28,10 +29,15 @@ class OpenTest : public ArchiveTest {
 
 // A change keeps stub and (longest) comment.
 TEST_F(OpenTest, FindsTheEndRecordOfEmptyStubbedAndCommentedArchives) {
-  Py(path_, "with zipfile.ZipFile(path, 'w') as z:\n    z.writestr('a.txt', b'abc')\n"
-            "    z.comment = b'PK' + b'c' * 65533\n");
+  Py(path_,
+     "with zipfile.ZipFile(path, 'w') as z:\n    z.writestr('a.txt', b'abc')\n"
+     "    z.comment = b'PK' + b'c' * 65533\n");
   const std::string commented = ReadFileBytes(path_), stub = RandomBytes(100, 7);
-  const struct { std::string bytes; uint16_t count; const char* comment; } cases[] = {
+  const struct {
+    std::string bytes;
+    uint16_t count;
+    const char* comment;
+  } cases[] = {
       {EndRecord(0), 0, "0\n"}, {commented, 1, "65535\n"}, {stub + MakeArchive(), 3, "0\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.count);
@@ -57,17 +63,28 @@ TEST_F(OpenTest, FindsTheEndRecordOfEmptyStubbedAndCommentedArchives) {
 TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
   std::string good = MakeArchive();
   size_t end = good.rfind("PK\5\6");
-  auto with = [&](size_t at, uint32_t v, int n = 4) { std::string b = good; Put(b, at, v, n); return b; };
+  auto with = [&](size_t at, uint32_t v, int n = 4) {
+    std::string b = good;
+    Put(b, at, v, n);
+    return b;
+  };
   const std::string dupOffset = with(Find(good, "PK\1\2", 2) + kCentralOffset, 0);
-  const struct { const char* what; std::string bytes; int code; bool named; } cases[] = {
+  const struct {
+    const char* what;
+    std::string bytes;
+    int code;
+    bool named;
+  } cases[] = {
       {"one entry, directory size 0", EndRecord(1), kBad, true},
       {"two records at one local offset", dupOffset, kBad, false},
       {"central signature", with(Find(good, "PK\1\2", 2) + 3, 9, 1), kBad, true},
-      {"directory past the end record", with(end + kEndDirOffset, Get32(good, end + kEndDirOffset) + 1), kBad, true},
+      {"directory past the end record",
+       with(end + kEndDirOffset, Get32(good, end + kEndDirOffset) + 1), kBad, true},
       {"entries without directory size", with(end + kEndDirSize, 0), kBad, true},
       {"huge count in a tiny file", with(end + kEndEntriesHere, 0xFFFEFFFE), kBad, true},
       {"end record cut short", good.substr(0, end + 10), kBad, true},
-      {"Zip64 locator", std::string("PK\6\7", 4) + std::string(16, '\0') + EndRecord(0xFFFF), E::noZip64, true},
+      {"Zip64 locator", std::string("PK\6\7", 4) + std::string(16, '\0') + EndRecord(0xFFFF),
+       E::noZip64, true},
       {"saturated count, no locator", std::string(20, '\0') + EndRecord(0xFFFF), kBad, true},
       {"no end record", "just some text, not an archive", E::cdirNotFound, true},
       {"empty file", "", E::cdirNotFound, true},
@@ -100,7 +117,11 @@ TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
 TEST(ZipFileOpen, EmptiesOnlyAFileOpenedToWriteWithoutNoTruncate) {
   ScopedTempDir dir;
   const std::string path = dir.Sub("kept.bin");
-  const struct { const char* what; uint32_t flags; size_t length; } cases[] = {
+  const struct {
+    const char* what;
+    uint32_t flags;
+    size_t length;
+  } cases[] = {
       {"read", CZipFile::modeRead, 4},
       {"read, create", CZipFile::modeRead | CZipFile::modeCreate, 4},
       {"access 3, create", 3 | CZipFile::modeCreate, 4},

@@ -20,13 +20,17 @@ std::string TestAll(const std::string& path, unsigned threads) {
   }
   std::string got;
   uint16_t expected = 0;
-  zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
-    if (index != expected++) got += "out of order ";
-    got += std::to_string(outcome);
-    if (e != nullptr) got += " " + std::to_string(e->m_iCause) + " " + e->m_szFileName + " " + e->GetErrorDescription();
-    got += "\n";
-    return true;
-  }, 65536, threads, 0);
+  zip.TestFiles(
+      [&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
+        if (index != expected++) got += "out of order ";
+        got += std::to_string(outcome);
+        if (e != nullptr)
+          got += " " + std::to_string(e->m_iCause) + " " + e->m_szFileName + " " +
+                 e->GetErrorDescription();
+        got += "\n";
+        return true;
+      },
+      65536, threads, 0);
   return got;
 }
 
@@ -43,8 +47,9 @@ void Spoil(const std::string& path, uint16_t index, int headerByte) {
   CZipArchive zip;
   zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly);
   const CZipFileHeader& h = *zip.GetFileInfo(index);
-  size_t at = h.m_uOffset + (headerByte >= 0 ? static_cast<size_t>(headerByte)
-                                             : kLocalSize + h.GetRawFileName().GetSize() + h.m_uComprSize / 2);
+  size_t at = h.m_uOffset + (headerByte >= 0
+                                 ? static_cast<size_t>(headerByte)
+                                 : kLocalSize + h.GetRawFileName().GetSize() + h.m_uComprSize / 2);
   zip.Close();
   bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
   WriteFileBytes(path, bytes);
@@ -71,7 +76,8 @@ TEST(TestFilesTest, SameAnswersOnSkinsWithOneDamagedEntry) {
   const std::string skin = tmp.Sub("skin.zip");
   const std::vector<std::string> makers[] = {
       {SourceDir() + "/tools/make_skin.py", skin, "--filler", "300", "--filler-size", "3000"},
-      {SourceDir() + "/tools/make_skin.py", skin, "--stub", "100", "--filler", "40", "--tool", "zip"},
+      {SourceDir() + "/tools/make_skin.py", skin, "--stub", "100", "--filler", "40", "--tool",
+       "zip"},
       {SourceDir() + "/bench/make_many_entries.py", skin, "--entries", "64000"}};
   for (const std::vector<std::string>& maker : makers) {
     std::vector<std::string> argv = {Python()};
@@ -97,8 +103,14 @@ TEST(TestFilesTest, SameAnswersOnSkinsWithOneDamagedEntry) {
 // A disk file that counts the system calls made through it.
 class CountingFile : public CZipFile {
  public:
-  uint64_t Seek(int64_t offset, int origin) override { calls++; return CZipFile::Seek(offset, origin); }
-  uint32_t Read(void* buffer, uint32_t count) override { calls++; return CZipFile::Read(buffer, count); }
+  uint64_t Seek(int64_t offset, int origin) override {
+    calls++;
+    return CZipFile::Seek(offset, origin);
+  }
+  uint32_t Read(void* buffer, uint32_t count) override {
+    calls++;
+    return CZipFile::Read(buffer, count);
+  }
   uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) override {
     calls++;
     return CZipFile::ReadAt(buffer, count, offset);
@@ -112,7 +124,10 @@ TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
   ScopedTempDir tmp;
   const std::string skin = tmp.Sub("skin.zip");
   std::string log;
-  ASSERT_EQ(RunCommand({Python(), SourceDir() + "/bench/make_many_entries.py", skin, "--entries", "5000"}, &log), 0)
+  ASSERT_EQ(
+      RunCommand({Python(), SourceDir() + "/bench/make_many_entries.py", skin, "--entries", "5000"},
+                 &log),
+      0)
       << log;
   for (int way = 0; way < 2; ++way) {
     CountingFile file;
@@ -122,9 +137,11 @@ TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
     int passed = 0;
     for (uint16_t i = 0; way == 0 && i < zip.GetCount(); ++i) passed += zip.TestFile(i);
     if (way == 1) {
-      zip.TestFiles([&](uint16_t, CZipArchive::TestOutcome o, const CZipException*) {
-        return passed += o == CZipArchive::testPassed, true;
-      }, 65536, 2, 0);
+      zip.TestFiles(
+          [&](uint16_t, CZipArchive::TestOutcome o, const CZipException*) {
+            return passed += o == CZipArchive::testPassed, true;
+          },
+          65536, 2, 0);
     }
     EXPECT_EQ(passed, zip.GetCount());
     EXPECT_LT(file.calls, zip.GetCount() / 10) << (way == 0 ? "TestFile" : "TestFiles");

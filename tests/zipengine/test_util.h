@@ -39,7 +39,10 @@ class ScopedTempDir {
     if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
   }
-  ~ScopedTempDir() { std::error_code ec; fs::remove_all(path_, ec); }
+  ~ScopedTempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
   ScopedTempDir(const ScopedTempDir&) = delete;  // would remove the folder twice
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
   const fs::path& path() const { return path_; }
@@ -88,15 +91,15 @@ inline fs::path CorpusDir() { return VRD_ZIP_CORPUS_DIR; }
 
 // In CI (CI=true) a missing corpus fails the test; elsewhere it skips it,
 // with a line on standard error that no summary hides.
-#define VRD_REQUIRE_CORPUS(found)                                                          \
-  do {                                                                                     \
-    if (!(found)) {                                                                        \
-      const char* ci = getenv("CI");                                                       \
-      fprintf(stderr, "*** NO ZIP CORPUS at %s (set VRD_ZIP_CORPUS_DIR)\n",               \
-              ziptest::CorpusDir().string().c_str());                                      \
-      if (ci != nullptr && std::string(ci) == "true") FAIL() << "no corpus in CI";       \
-      GTEST_SKIP() << "no corpus at " << ziptest::CorpusDir();                             \
-    }                                                                                      \
+#define VRD_REQUIRE_CORPUS(found)                                                  \
+  do {                                                                             \
+    if (!(found)) {                                                                \
+      const char* ci = getenv("CI");                                               \
+      fprintf(stderr, "*** NO ZIP CORPUS at %s (set VRD_ZIP_CORPUS_DIR)\n",        \
+              ziptest::CorpusDir().string().c_str());                              \
+      if (ci != nullptr && std::string(ci) == "true") FAIL() << "no corpus in CI"; \
+      GTEST_SKIP() << "no corpus at " << ziptest::CorpusDir();                     \
+    }                                                                              \
   } while (0)
 
 // Runs "tools/zipfixtures.py CMD ARGS... OUT"; OUT is named after the script's
@@ -120,7 +123,8 @@ inline fs::path ZipFixtures(const std::string& cmd, std::vector<std::string> arg
 inline std::string FromHex(const std::string& text) {
   std::string hex, bytes;
   for (char c : text) hex += isxdigit(static_cast<unsigned char>(c)) ? std::string(1, c) : "";
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
   return bytes;
 }
 
@@ -141,7 +145,8 @@ inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes) {
 }
 
 // With the program's arguments.
-inline bool AddEntry(CZipArchive& zip, const std::string& name, const std::string& bytes, int level = -1) {
+inline bool AddEntry(CZipArchive& zip, const std::string& name, const std::string& bytes,
+                     int level = -1) {
   CZipMemFile mem(1024);
   if (!bytes.empty()) mem.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
   return zip.AddNewFile(mem, name.c_str(), level, CZipArchive::zipsmSafeSmart, 65536);
@@ -158,7 +163,8 @@ inline std::string RandomBytes(size_t size, uint32_t seed, bool text = false) {
 }
 
 // Runs a Python script with `path`, `args`, `zipfile` and `zlib` defined.
-inline std::string Py(const std::string& path, const std::string& body, std::vector<std::string> args = {}) {
+inline std::string Py(const std::string& path, const std::string& body,
+                      std::vector<std::string> args = {}) {
   std::string text, head = "import sys, zipfile, zlib\npath = sys.argv[1]\nargs = sys.argv[2:]\n";
   args.insert(args.begin(), {Python(), "-c", head + body, path});
   if (RunCommand(args, &text) != 0) throw std::runtime_error("python failed:\n" + text);
@@ -166,7 +172,10 @@ inline std::string Py(const std::string& path, const std::string& body, std::vec
 }
 
 // An entry for zipfile: method 0 stored, 8 deflated; a name ending in "/" is a folder.
-struct Entry { std::string name, data; int method; };
+struct Entry {
+  std::string name, data;
+  int method;
+};
 
 // zipfile must read exactly `expected`, and unzip -t pass (or, mayWarn, only
 // warn about an empty archive or a stub).
@@ -174,13 +183,16 @@ inline void ExpectOthersRead(const std::string& path, const std::vector<Entry>& 
                              bool mayWarn = false) {
   std::string listing, out;
   for (const Entry& e : expected) {
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
+    uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
     listing += e.name + " " + std::to_string(e.data.size()) + " " + std::to_string(crc) + " " +
                std::to_string(e.method) + "\n";
   }
-  EXPECT_EQ(Py(path, "z = zipfile.ZipFile(path)\nprint(z.testzip() or '', end='')\nfor i in z.infolist():\n"
-                     "    print(i.filename, i.file_size, zlib.crc32(z.read(i)), i.compress_type)\n"),
-            listing);
+  EXPECT_EQ(
+      Py(path,
+         "z = zipfile.ZipFile(path)\nprint(z.testzip() or '', end='')\nfor i in z.infolist():\n"
+         "    print(i.filename, i.file_size, zlib.crc32(z.read(i)), i.compress_type)\n"),
+      listing);
   int rc = RunCommand({"unzip", "-tqq", path}, &out);
   EXPECT_TRUE(rc == 0 || (mayWarn && rc == 1)) << out;
 }
@@ -206,8 +218,13 @@ inline size_t Find(const std::string& b, const char* sig, int n = 0) {
 using namespace ZipFormat;
 
 // The exception code of running `f`, or -1 when it did not throw.
-template <typename F> int CodeOf(F f) {
-  try { f(); } catch (const CZipException& e) { return e.m_iCause; }
+template <typename F>
+int CodeOf(F f) {
+  try {
+    f();
+  } catch (const CZipException& e) {
+    return e.m_iCause;
+  }
   return -1;
 }
 
@@ -226,7 +243,8 @@ class ArchiveTest : public ::testing::Test {
        "    for n in range(0, len(args), 3):\n"
        "        i = zipfile.ZipInfo(args[n], date_time=(2020, 1, 1, 12, 0, 0))\n"
        "        i.compress_type = int(args[n + 2])\n"
-       "        i.external_attr = ((0o40755 << 16) | 0x10) if args[n].endswith('/') else (0o100644 << 16)\n"
+       "        i.external_attr = ((0o40755 << 16) | 0x10) if args[n].endswith('/') else (0o100644 "
+       "<< 16)\n"
        "        z.writestr(i, open(args[n + 1], 'rb').read())\n",
        args);
   }

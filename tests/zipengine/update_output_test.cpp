@@ -14,7 +14,8 @@ using namespace ziptest;
 const time_t kClock = 1600000000;  // both runs stamp their new entries alike
 
 // AddNewFile's steps (the program's arguments), at the fixed clock.
-bool AddAtClock(CZipArchive& zip, const std::string& name, const std::string& bytes, int level = -1) {
+bool AddAtClock(CZipArchive& zip, const std::string& name, const std::string& bytes,
+                int level = -1) {
   CZipFileHeader templ;
   templ.SetSystemCompatibility(3);
   templ.m_uExternalAttr = ZipFormat::kUnixRegularFileMode << ZipFormat::kUnixModeShift;
@@ -23,7 +24,8 @@ bool AddAtClock(CZipArchive& zip, const std::string& name, const std::string& by
   if (bytes.size() < 5) level = 0;
   if (!zip.OpenNewFile(templ, level)) return false;
   for (size_t at = 0; at < bytes.size(); at += 65536) {
-    zip.WriteNewFile(bytes.data() + at, static_cast<uint32_t>(std::min<size_t>(65536, bytes.size() - at)));
+    zip.WriteNewFile(bytes.data() + at,
+                     static_cast<uint32_t>(std::min<size_t>(65536, bytes.size() - at)));
   }
   return zip.CloseNewFile();
 }
@@ -43,15 +45,21 @@ std::string RunSteps(CZipArchive& zip, uint32_t seed, int steps) {
         log += zip.RemoveFile(static_cast<uint16_t>(op == 0 ? count - 1 : a % count)) ? "r" : "R";
       } else if (op < 6) {
         const int levels[] = {-1, 1, 9, 0};
-        log += AddAtClock(zip, name, RandomBytes(sizes[b % 6], b, a % 2), levels[a / 7 % 4]) ? "a" : "A";
+        log += AddAtClock(zip, name, RandomBytes(sizes[b % 6], b, a % 2), levels[a / 7 % 4]) ? "a"
+                                                                                             : "A";
       } else if (op < 8 && count > 0) {
         // A failed extraction leaves bytes that were never written.
         bool ok = ExtractEntry(zip, static_cast<uint16_t>(a % count), &bytes);
-        uLong crc = ok ? crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())) : 0;
+        uLong crc = ok ? crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
+                               static_cast<uInt>(bytes.size()))
+                       : 0;
         log += "x" + std::to_string(ok) + ":" + std::to_string(crc);
         CZipFileHeader* to = zip.GetFileInfo(static_cast<uint16_t>(b % count));
-        if (!ok || op == 7 || IsDirName(name = to->GetFileName()) || name.find('\0') != name.npos) continue;
-        log += zip.RemoveFile(static_cast<uint16_t>(b % count)) && AddAtClock(zip, name, bytes) ? "c" : "C";
+        if (!ok || op == 7 || IsDirName(name = to->GetFileName()) || name.find('\0') != name.npos)
+          continue;
+        log += zip.RemoveFile(static_cast<uint16_t>(b % count)) && AddAtClock(zip, name, bytes)
+                   ? "c"
+                   : "C";
       } else if (count > 0) {
         log += zip.TestFile(static_cast<uint16_t>(a % count)) ? "t" : "T";
       }
@@ -84,7 +92,8 @@ std::string Contents(CZipAbstractFile& file) {
 void ExpectSameAsInPlace(const std::string& bytes, uint32_t seed, int steps) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   ScopedTempDir tmp;
-  const std::string inPlace = tmp.Sub("in-place.zip"), source = tmp.Sub("source.zip"), out = tmp.Sub("out.zip");
+  const std::string inPlace = tmp.Sub("in-place.zip"), source = tmp.Sub("source.zip"),
+                    out = tmp.Sub("out.zip");
   WriteFileBytes(inPlace, bytes);
   WriteFileBytes(source, bytes);
   std::string expected, got, written, sourceAfter;
@@ -127,7 +136,8 @@ TEST(UpdateOutputTest, SameBytesAsInPlaceOnEveryWritersArchives) {
   for (const auto& e : fs::directory_iterator(dir)) {
     if (e.path().extension() != ".zip") continue;
     SCOPED_TRACE(e.path().filename().string());
-    for (int round = 0; round < 4; ++round) ExpectSameAsInPlace(ReadFileBytes(e.path()), seed++, 16);
+    for (int round = 0; round < 4; ++round)
+      ExpectSameAsInPlace(ReadFileBytes(e.path()), seed++, 16);
   }
 }
 
@@ -140,14 +150,17 @@ TEST(UpdateOutputTest, SameBytesAsInPlaceOnSampleSkins) {
   } restore;
   CZipFile::s_copyCalls = {4093, 0};
   ScopedTempDir tmp;
-  const std::vector<std::string> variants[] = {{}, {"--stub", "100"}, {"--filler", "40", "--tool", "zip"}};
+  const std::vector<std::string> variants[] = {
+      {}, {"--stub", "100"}, {"--filler", "40", "--tool", "zip"}};
   uint32_t seed = 100;
   for (const std::vector<std::string>& options : variants) {
-    std::vector<std::string> argv = {Python(), SourceDir() + "/tools/make_skin.py", tmp.Sub("skin.zip")};
+    std::vector<std::string> argv = {Python(), SourceDir() + "/tools/make_skin.py",
+                                     tmp.Sub("skin.zip")};
     argv.insert(argv.end(), options.begin(), options.end());
     std::string log;
     ASSERT_EQ(RunCommand(argv, &log), 0) << log;
-    for (int round = 0; round < 3; ++round) ExpectSameAsInPlace(ReadFileBytes(tmp.Sub("skin.zip")), seed++, 30);
+    for (int round = 0; round < 3; ++round)
+      ExpectSameAsInPlace(ReadFileBytes(tmp.Sub("skin.zip")), seed++, 30);
   }
 #if defined(__linux__)
   EXPECT_GT(CZipFile::s_copyCalls.made, 100u) << "the system copied too little to tell";

@@ -33,7 +33,8 @@ class ScopedTimeZone {
 class UpdateTest : public ArchiveTest {
  protected:
   void SetUp() override {
-    Make({{"chat.xml", RandomBytes(3000, 14, true), 8}, {"gui/pointer.png", RandomBytes(5000, 3), 0},
+    Make({{"chat.xml", RandomBytes(3000, 14, true), 8},
+          {"gui/pointer.png", RandomBytes(5000, 3), 0},
           {"skinconfig/ver", "10", 8}});
   }
 };
@@ -48,7 +49,8 @@ TEST_F(UpdateTest, RefusalsKeepEveryByte) {
   EXPECT_FALSE(zip.RemoveFile(3));
   EXPECT_FALSE(zip.RemoveFile(kNotFound));
   EXPECT_FALSE(zip.AddNewFile(mem, "x", -1, 7, 0));
-  EXPECT_EQ(CodeOf([&] { AddEntry(zip, std::string(70000, 'n'), "data data"); }), CZipException::tooLongData);
+  EXPECT_EQ(CodeOf([&] { AddEntry(zip, std::string(70000, 'n'), "data data"); }),
+            CZipException::tooLongData);
   ASSERT_TRUE(zip.OpenFile(0));  // an entry open for reading blocks changes
   EXPECT_FALSE(zip.RemoveFile(1));
   EXPECT_FALSE(zip.AddNewFile(mem, "x"));
@@ -65,8 +67,15 @@ TEST_F(UpdateTest, OverlappingLayoutsAreRefusedUntouched) {
   const std::string good = ReadFileBytes(path_);
   const size_t central = Find(good, "PK\1\2");
   const uint32_t size = Get32(good, central + kCentralCompr);
-  auto with = [&](size_t at, uint32_t v, int n) { std::string b = good; Put(b, at, v, n); return b; };
-  const struct { const char* what; std::string bytes; } cases[] = {
+  auto with = [&](size_t at, uint32_t v, int n) {
+    std::string b = good;
+    Put(b, at, v, n);
+    return b;
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
       {"stray volume number", with(central + kCentralVolumeStart, 1, 2)},
       {"one byte into the next entry", with(central + kCentralCompr, size + 1, 4)},
       {"40 bytes into the next entry", with(central + kCentralCompr, size + 40, 4)},
@@ -86,21 +95,28 @@ TEST_F(UpdateTest, OverlappingLayoutsAreRefusedUntouched) {
 // Entry comments stay through a change, and the rewritten directory's size
 // counts them (other readers refuse the archive otherwise).
 TEST_F(UpdateTest, EntryCommentsSurviveAChange) {
-  Py(path_, "with zipfile.ZipFile(path, 'w') as z:\n"
-            "    for n in ('a.txt', 'b.txt', 'c.txt'):\n"
-            "        i = zipfile.ZipInfo(n, date_time=(2020, 1, 1, 12, 0, 0))\n"
-            "        i.comment = b'the comment of ' + n.encode()\n"
-            "        z.writestr(i, n.encode() * 40)\n");
+  Py(path_,
+     "with zipfile.ZipFile(path, 'w') as z:\n"
+     "    for n in ('a.txt', 'b.txt', 'c.txt'):\n"
+     "        i = zipfile.ZipInfo(n, date_time=(2020, 1, 1, 12, 0, 0))\n"
+     "        i.comment = b'the comment of ' + n.encode()\n"
+     "        z.writestr(i, n.encode() * 40)\n");
   CZipArchive zip;
   ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
   ASSERT_TRUE(zip.RemoveFile(0));
   ASSERT_TRUE(AddEntry(zip, "d.txt", "new entry"));
   zip.Close();
-  auto times40 = [](const std::string& s) { std::string r; for (int i = 0; i < 40; ++i) r += s; return r; };
-  ExpectOthersRead(path_, {{"b.txt", times40("b.txt"), 0}, {"c.txt", times40("c.txt"), 0},
-                           {"d.txt", "new entry", 8}});
-  EXPECT_EQ(Py(path_, "for i in zipfile.ZipFile(path).infolist():\n    print(i.comment.decode())\n"),
-            "the comment of b.txt\nthe comment of c.txt\n\n");
+  auto times40 = [](const std::string& s) {
+    std::string r;
+    for (int i = 0; i < 40; ++i) r += s;
+    return r;
+  };
+  ExpectOthersRead(
+      path_,
+      {{"b.txt", times40("b.txt"), 0}, {"c.txt", times40("c.txt"), 0}, {"d.txt", "new entry", 8}});
+  EXPECT_EQ(
+      Py(path_, "for i in zipfile.ZipFile(path).infolist():\n    print(i.comment.decode())\n"),
+      "the comment of b.txt\nthe comment of c.txt\n\n");
 }
 
 // The stub stays through every change; a replaced entry goes last and is
@@ -111,13 +127,18 @@ TEST_F(UpdateTest, ChangesBehindAStub) {
   CZipArchive zip;
   ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
   ASSERT_EQ(zip.FindFile("chat.xml"), 0);  // builds the sorted lookup array
-  uint32_t removed = zip.GetFileInfo(1)->m_uOffset, dataEnd = Get32(good, good.rfind("PK\5\6") + kEndDirOffset);
+  uint32_t removed = zip.GetFileInfo(1)->m_uOffset,
+           dataEnd = Get32(good, good.rfind("PK\5\6") + kEndDirOffset);
   ASSERT_TRUE(zip.RemoveFile(0));
-  EXPECT_EQ(fs::file_size(path_), 100 + dataEnd - removed);  // moved at once, no directory until Close
+  EXPECT_EQ(fs::file_size(path_),
+            100 + dataEnd - removed);  // moved at once, no directory until Close
   EXPECT_EQ(zip.FindFile("gui/pointer.png"), 0);
-  std::vector<Entry> all = {entries_[1], entries_[2]}, added = {
-      {"chat.xml", "<chat>new</chat>", 8}, {"four.bin", "abcd", 0}, {"five.bin", "abcde", 8},
-      {"gui\\sub\\b.txt", "back slashes", 8}, {"empty.txt", "", 0}};
+  std::vector<Entry> all = {entries_[1], entries_[2]},
+                     added = {{"chat.xml", "<chat>new</chat>", 8},
+                              {"four.bin", "abcd", 0},
+                              {"five.bin", "abcde", 8},
+                              {"gui\\sub\\b.txt", "back slashes", 8},
+                              {"empty.txt", "", 0}};
   for (Entry e : added) {
     ASSERT_TRUE(AddEntry(zip, e.name, e.data));
     std::replace(e.name.begin(), e.name.end(), '\\', '/');
@@ -138,13 +159,17 @@ TEST_F(UpdateTest, ChangesBehindAStub) {
 // time stamp is local time: checked in a zone far from UTC, where the two
 // differ.
 TEST_F(UpdateTest, NewEntryHeaderFieldsFollowLevelAndHost) {
-  const struct { int level, flags, method; } levels[] = {
-      {-1, 0, 8}, {1, 6, 8}, {2, 4, 8}, {5, 0, 8}, {8, 2, 8}, {9, 2, 8}, {0, 0, 0}, {12, 0, 8}};
+  const struct {
+    int level, flags, method;
+  } levels[] = {{-1, 0, 8}, {1, 6, 8}, {2, 4, 8}, {5, 0, 8},
+                {8, 2, 8},  {9, 2, 8}, {0, 0, 0}, {12, 0, 8}};
   const std::string good = ReadFileBytes(path_), text = RandomBytes(700, 14, true);
   ScopedTimeZone zone("VRD-9");  // nine hours east of UTC, for this process and Python
   // The host stands in the high byte of the first entry's version made by.
-  const struct { uint8_t host; uint32_t attributes; } hosts[] = {
-      {kHostUnix, kUnixRegularFileMode << kUnixModeShift}, {kHostDos, kDosArchive}};
+  const struct {
+    uint8_t host;
+    uint32_t attributes;
+  } hosts[] = {{kHostUnix, kUnixRegularFileMode << kUnixModeShift}, {kHostDos, kDosArchive}};
   for (const auto& [host, attributes] : hosts) {
     SCOPED_TRACE(int(host));
     std::string bytes = good, expected;
@@ -154,22 +179,25 @@ TEST_F(UpdateTest, NewEntryHeaderFieldsFollowLevelAndHost) {
     ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
     for (const auto& l : levels) {
       ASSERT_TRUE(AddEntry(zip, "level" + std::to_string(l.level), text, l.level));
-      expected += std::to_string(l.flags) + " " + std::to_string(l.method) + " 20 " + std::to_string(host) +
-                  " 20 " + std::to_string(attributes) + " 0 0 0 True\n";
+      expected += std::to_string(l.flags) + " " + std::to_string(l.method) + " 20 " +
+                  std::to_string(host) + " 20 " + std::to_string(attributes) + " 0 0 0 True\n";
     }
     zip.Close();
-    EXPECT_EQ(Py(path_, "import time\nfor i in zipfile.ZipFile(path).infolist()[3:]:\n"
-                        "  print(i.flag_bits, i.compress_type, i.create_version, i.create_system,\n"
-                        "    i.extract_version, i.external_attr, i.volume, i.internal_attr, len(i.extra),\n"
-                        "    abs(time.time() - time.mktime(i.date_time + (0, 0, -1))) < 5)\n"),
-              expected);
+    EXPECT_EQ(
+        Py(path_,
+           "import time\nfor i in zipfile.ZipFile(path).infolist()[3:]:\n"
+           "  print(i.flag_bits, i.compress_type, i.create_version, i.create_system,\n"
+           "    i.extract_version, i.external_attr, i.volume, i.internal_attr, len(i.extra),\n"
+           "    abs(time.time() - time.mktime(i.date_time + (0, 0, -1))) < 5)\n"),
+        expected);
     // Version needed up to the name length stand in the same order in both.
     const std::string written = ReadFileBytes(path_);
     const size_t fields = kLocalExtraSize - kLocalVersionNeeded;
     for (int n = 3; n < 3 + int(std::size(levels)); ++n) {
       size_t central = Find(written, "PK\1\2", n), local = Get32(written, central + kCentralOffset);
       EXPECT_EQ(written.substr(local + kLocalVersionNeeded, fields),
-                written.substr(central + kCentralVersionNeeded, fields)) << "entry " << n;
+                written.substr(central + kCentralVersionNeeded, fields))
+          << "entry " << n;
     }
     ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
     for (uint16_t n = 0; n < zip.GetCount(); ++n) EXPECT_TRUE(zip.TestFile(n)) << "entry " << n;
