@@ -81,8 +81,11 @@ std::unique_ptr<WholeFile> ReadWhole(const char* path) {
     exit(1);
   }
   close(fd);
-  return std::unique_ptr<WholeFile>(
-      new WholeFile{static_cast<const char*>(map), static_cast<size_t>(st.st_size)});
+  // Filled in place: a temporary WholeFile would unmap the file as it goes.
+  auto whole = std::make_unique<WholeFile>();
+  whole->bytes = static_cast<const char*>(map);
+  whole->size = static_cast<size_t>(st.st_size);
+  return whole;
 }
 
 uint16_t Le16(const WholeFile& d, size_t at) {

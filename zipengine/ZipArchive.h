@@ -151,7 +151,7 @@ class CZipArchive {
   // when it cannot keep its records, and what `report` throws.
   void TestFiles(const TestReport& report, uint32_t bufferSize = 65536, unsigned threads = 0,
                  uint64_t minBytesPerThread = kMinBytesPerTestThread);
-  static const uint64_t kMinBytesPerTestThread = 1024 * 1024;
+  static const uint64_t kMinBytesPerTestThread = uint64_t{1024} * 1024;
 
   // Removes entry `index`, moving the data behind it down (or, opened by
   // OpenForUpdate, dropping it from what Close writes). Requires writable

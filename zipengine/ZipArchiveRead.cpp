@@ -149,7 +149,7 @@ namespace {
 const unsigned kMaxTestThreads = 4;
 // A thread takes neighbouring entries of about this much data at a time and
 // reads no further ahead than their end.
-const uint64_t kTestChunkBytes = 256 * 1024;
+const uint64_t kTestChunkBytes = uint64_t{256} * 1024;
 const uint8_t kUntested = 0xFF;
 
 struct TestFailure {
@@ -205,7 +205,7 @@ void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, 
   // Several chunks per thread, so that one large entry does not leave the
   // other threads idle at the end.
   const uint64_t chunkBytes =
-      std::max<uint64_t>(1, std::min(kTestChunkBytes, total / (4 * threads)));
+      std::max<uint64_t>(1, std::min(kTestChunkBytes, total / (uint64_t{4} * threads)));
   std::vector<uint16_t> chunkStarts;
   uint64_t inChunk = chunkBytes;
   for (uint16_t index = 0; index < count; ++index) {

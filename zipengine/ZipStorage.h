@@ -80,7 +80,7 @@ class CZipStorage {
   void CloseQuietly();
   // Closes our own file, forgets a caller's one.
   void ReleaseFile();
-  uint32_t ReadPositioned(char* buffer, uint32_t count);
+  uint32_t ReadPositioned(char* out, uint32_t count);
   // Fills the read buffer from m_uReadPos; false at the end of the file.
   bool FillReadBuffer(uint32_t needed);
 
