@@ -162,6 +162,14 @@ SysResult ReplacedFile::Publish(std::string* error) {
   } else {
     result = RetryWhileBusy([&] { return platform_.MoveInto(work, realpath_, error); });
   }
+  // Whatever the failure is called, a target that is gone leaves the
+  // working file as the only copy: it must take the target's name.
+  FileIdentity now;
+  std::string ignored;
+  if (result != SysResult::kOk && result != SysResult::kHalfReplaced && Exists() &&
+      platform_.IdentifyPath(realpath_, &now, &ignored) == SysResult::kNotFound) {
+    result = SysResult::kHalfReplaced;
+  }
   if (result == SysResult::kHalfReplaced) {
     // The original is gone already: the working file is the only copy and
     // must take the target's name, or stay where it is.

@@ -95,6 +95,7 @@ enum class Step {
   kReplace,
   kReplaceBusy,
   kHalfReplaced,
+  kLostReplaced,
   kHalfStuck
 };
 
@@ -129,14 +130,14 @@ class FaultyPlatform : public ForwardingPlatform {
   }
   // Windows' ReplaceFile: failing before anything moved, blocked by another
   // program's handle for a while, or failing after the original was moved
-  // away (the working file keeps its own name).
+  // away (the working file keeps its own name), whichever code it gives.
   SysResult Replace(const std::string& w, const std::string& t, std::string* e) override {
     ++replaces;
     if (Fails(Step::kReplace)) return SysResult::kFailed;
     if (Fails(Step::kReplaceBusy) && replaces < 4) return SysResult::kBusy;
-    if (Fails(Step::kHalfReplaced) || Fails(Step::kHalfStuck)) {
+    if (Fails(Step::kHalfReplaced) || Fails(Step::kHalfStuck) || Fails(Step::kLostReplaced)) {
       fs::remove(t);
-      return SysResult::kHalfReplaced;
+      return Fails(Step::kLostReplaced) ? SysResult::kFailed : SysResult::kHalfReplaced;
     }
     return real_.Replace(w, t, e);
   }
@@ -189,6 +190,8 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
       {Step::kReplace, false, SysResult::kFailed, kOld, 0, 1},
       {Step::kReplaceBusy, false, SysResult::kOk, "new", 100 + 200 + 400, 1},
       {Step::kHalfReplaced, false, SysResult::kOk, "new", 0, 1},
+      // A failure of another name that took the original away all the same.
+      {Step::kLostReplaced, false, SysResult::kOk, "new", 0, 1},
       // The original is gone: the working file, the only copy, stays.
       {Step::kHalfStuck, false, SysResult::kHalfReplaced, nullptr, kShareWait, 1},
   };
