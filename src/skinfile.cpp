@@ -30,9 +30,10 @@ ReplacedFile::~ReplacedFile() {
 
 SysResult ReplacedFile::Open(const std::string& path, bool creatable, std::string* error) {
   if (IsOpen()) return SysResult::kOk;
+  realpath_.clear();
   SysResult result = platform_.OpenRegular(path, &target_, &identity_, &realpath_, error);
   if (result == SysResult::kNotFound && creatable) {
-    realpath_ = path;
+    if (realpath_.empty()) realpath_ = path;
     result = SysResult::kOk;
   } else if (result != SysResult::kOk) {
     target_ = SkinPlatform::kNoHandle;

@@ -56,7 +56,8 @@ class SkinPlatform {
   // follows symbolic links by its own rules, without ever blocking (a FIFO
   // is refused, not waited on). Also gives the file's identity and its real
   // path, as the system names the open file. kNotFound only when the path
-  // names nothing.
+  // names nothing; where it is a link to nothing, *realpath may name the
+  // file the link points at (else it is left alone).
   virtual SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                                 std::string* realpath, std::string* error) = 0;
   // kOk when this user may replace the file; kBusy when another program's

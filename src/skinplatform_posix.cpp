@@ -164,27 +164,33 @@ bool SameFile(int fd, const std::string& path) {
          byfd.st_dev == bypath.st_dev && byfd.st_ino == bypath.st_ino;
 }
 
-// True when following the links that end `path` would cross one that
-// another user planted in a shared sticky folder (like /tmp): a link owned
-// by neither this user nor the folder's owner. Linux refuses to follow such
-// links where fs.protected_symlinks is set; the program refuses them
-// everywhere, so a link planted by another user never redirects a write.
-bool CrossesPlantedLink(std::string path) {
+// Follows the links that end `path` and gives the last name reached: the
+// file itself, or the name a dangling link points at. *planted tells
+// whether the way crossed a link that another user planted in a shared
+// sticky folder (like /tmp): one owned by neither this user nor the
+// folder's owner. Linux refuses to follow such links where
+// fs.protected_symlinks is set; the program refuses them everywhere, so a
+// link planted by another user never redirects a write.
+std::string FollowTrailingLinks(std::string path, bool* planted) {
+  *planted = false;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat link, folder;
-    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return false;
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
     const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    if (stat(dir.c_str(), &folder) != 0) return false;
+    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    if (stat(dir.empty() ? "." : dir.c_str(), &folder) != 0) return path;
     const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
-    if (shared && link.st_uid != geteuid() && link.st_uid != folder.st_uid) return true;
+    if (shared && link.st_uid != geteuid() && link.st_uid != folder.st_uid) {
+      *planted = true;
+      return path;
+    }
     char target[PATH_MAX];
     const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-    if (length <= 0) return false;
+    if (length <= 0) return path;
     target[length] = '\0';
     path = target[0] == '/' ? std::string(target) : dir + target;
   }
-  return false;
+  return path;
 }
 
 // Where the system found the open file: no link is resolved by hand, so the
@@ -357,14 +363,19 @@ class PosixSkinPlatform : public SkinPlatform {
 
   SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                         std::string* realpath, std::string* error) override {
-    if (CrossesPlantedLink(path)) {
+    bool planted = false;
+    const std::string end = FollowTrailingLinks(path, &planted);
+    if (planted) {
       *error = std::strerror(EACCES);
       return SysResult::kFailed;
     }
     ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
       *error = std::strerror(errno);
-      return errno == ENOENT ? SysResult::kNotFound : SysResult::kFailed;
+      if (errno != ENOENT) return SysResult::kFailed;
+      // A file still to be made is made where the links lead.
+      *realpath = end;
+      return SysResult::kNotFound;
     }
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return Failed(error);

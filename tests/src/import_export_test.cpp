@@ -82,8 +82,8 @@ TEST_F(SettingsFileTest, ExportFillsTheBufferExactlyAndRefusesMore) {
 
 // The export renames a new file over the one behind the links: each link
 // stays a link, relative ones resolved from their own folder, the file keeps
-// its permission bits, and no new file is left anywhere. A loop of links
-// can name no file.
+// its permission bits, and no new file is left anywhere; links to nothing
+// yet get the file they point at. A loop of links can name no file.
 TEST_F(SettingsFileTest, ExportReplacesTheFileBehindItsLinks) {
   namespace fs = ziptest::fs;
   fs::create_directory(tmp.Sub("sub"));
@@ -101,6 +101,13 @@ TEST_F(SettingsFileTest, ExportReplacesTheFileBehindItsLinks) {
   for (const auto& entry : fs::recursive_directory_iterator(tmp.path()))
     files += !entry.is_directory();
   EXPECT_EQ(files, 3u);
+
+  // Links to nothing yet: the file is made where they lead.
+  fs::remove(tmp.Sub("real.cfg"));
+  ASSERT_TRUE(program.ExportFile());
+  EXPECT_TRUE(fs::is_symlink(path));
+  EXPECT_TRUE(fs::is_symlink(tmp.Sub("sub/link2")));
+  EXPECT_NE(ziptest::ReadFileBytes(tmp.Sub("real.cfg")).find("\n1,6;\n"), std::string::npos);
 
   fs::remove(tmp.Sub("sub/link2"));
   fs::create_symlink("../vrd.cfg", tmp.Sub("sub/link2"));
