@@ -500,8 +500,20 @@ class PosixSkinPlatform : public SkinPlatform {
     return RenameArmed(workpath, target, error);
   }
 
+  // A new file never replaces one that another program made meanwhile: a
+  // hard link fails where the name is taken. File systems without hard
+  // links get a plain rename.
   SysResult MoveInto(const std::string& workpath, const std::string& target,
                      std::string* error) override {
+    {
+      SignalBlock block;
+      if (link(workpath.c_str(), target.c_str()) == 0) {
+        unlink(workpath.c_str());
+        Disarm(workpath);
+        return SysResult::kOk;
+      }
+      if (errno == EEXIST) return Failed(error);
+    }
     return RenameArmed(workpath, target, error);
   }
 

@@ -273,8 +273,10 @@ class WinSkinPlatform : public SkinPlatform {
 
   SysResult MoveInto(const std::string& workpath, const std::string& target,
                      std::string* error) override {
-    if (MoveFileExA(workpath.c_str(), target.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // Never over a file: the name is free for a new file and after a
+    // replace that took the original away; anything there now is another
+    // program's.
+    if (MoveFileExA(workpath.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
       return SysResult::kOk;
     }
     return FailedOrBusy(error);

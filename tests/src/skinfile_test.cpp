@@ -353,4 +353,32 @@ TEST(ReplacedFileTest, AnotherCommitAtAnyStepNeverLosesAReportedChange) {
   }
 }
 
+// A file still to be made never replaces one that another program made
+// between the last check and the move.
+class TakenMeanwhile : public ForwardingPlatform {
+ public:
+  using ForwardingPlatform::ForwardingPlatform;
+  SysResult MoveInto(const std::string& w, const std::string& t, std::string* e) override {
+    ziptest::WriteFileBytes(t, "theirs");
+    return real_.MoveInto(w, t, e);
+  }
+};
+
+TEST(ReplacedFileTest, ANewFileNeverReplacesOneMadeMeanwhile) {
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(testing::Message() << "unnamed " << unnamed);
+    ziptest::ScopedTempDir dir;
+    const fs::path path = dir.path() / "new.cfg";
+    TakenMeanwhile platform(SystemSkinPlatform(unnamed));
+    ReplacedFile file(platform, false);
+    std::string error;
+    ASSERT_EQ(file.Open(path.string(), true, &error), SysResult::kOk);
+    ASSERT_EQ(file.BeginChange(&error), SysResult::kOk) << error;
+    ASSERT_EQ(file.Write("ours", 4, &error), SysResult::kOk);
+    EXPECT_EQ(file.Commit(&error), SysResult::kFailed);
+    EXPECT_EQ(ziptest::ReadFileBytes(path), "theirs");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "working file left";
+  }
+}
+
 }  // namespace
