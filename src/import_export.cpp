@@ -67,10 +67,10 @@ size_t FindText(const char* text, size_t length, const char* needle) {
 
 // A FIFO, device or folder is refused before anything reads or writes it:
 // reading one could wait for ever.
-bool RefuseIrregular(SkinCfgProgram* program, plainfile::Kind kind) {
-  if (kind != plainfile::Kind::kOther) return false;
+// Always false, for the caller to return.
+bool RefuseIrregular(SkinCfgProgram* program) {
   program->PrintMessage("ERROR: Not a regular file: %s\n", program->cfgfilename);
-  return true;
+  return false;
 }
 
 // Prints what the settings text gave, in order, with the texts the user
@@ -289,7 +289,7 @@ bool SkinCfgProgram::ExportFileExists(bool* exists) {
       *exists = file.Exists();
       return true;
     case SysResult::kNotRegular:
-      return !RefuseIrregular(this, plainfile::Kind::kOther);
+      return RefuseIrregular(this);
     default:
       // Something is there that cannot be opened: the write says why.
       *exists = true;
@@ -328,7 +328,7 @@ bool SkinCfgProgram::WriteExportFile() {
   ReplacedFile file(SystemSkinPlatform(), false);
   std::string error;
   SysResult result = file.Open(cfgfilename, true, &error);
-  if (result == SysResult::kNotRegular) return !RefuseIrregular(this, plainfile::Kind::kOther);
+  if (result == SysResult::kNotRegular) return RefuseIrregular(this);
   // A file we may not write stays as it is, although its folder would let
   // us replace it.
   if (result == SysResult::kOk) result = file.CheckWritable(&error);
@@ -359,7 +359,8 @@ bool SkinCfgProgram::ReadImportFile() {
   plainfile::Kind kind;
   ScopedFile file(plainfile::OpenForReading(cfgfilename, &kind));
   if (file == nullptr) {
-    if (!RefuseIrregular(this, kind)) PrintMessage("ERROR: File not found: %s\n", cfgfilename);
+    if (kind == plainfile::Kind::kOther) return RefuseIrregular(this);
+    PrintMessage("ERROR: File not found: %s\n", cfgfilename);
     return false;
   }
   FILE* f = file.get();
