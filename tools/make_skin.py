@@ -166,6 +166,20 @@ def item_by_name(name):
     raise KeyError("no item named %r" % name)
 
 
+def catalogue_text():
+    """The catalogue as lines: each item as "id name (default position): live
+    entries", then its alternatives, indented, as "id label: entries", with
+    " | variant slotsize" where either is set."""
+    lines = []
+    for item in CATALOGUE:
+        lines.append("%d %s (%d): %s" % (item.id, item.name, item.default, " ".join(item.live)))
+        for v in item.values:
+            extra = "" if v.variant == -1 and v.slotsize == -1 else " | %d %d" % (
+                v.variant, v.slotsize)
+            lines.append("  %d %s: %s%s" % (v.id, v.label, " ".join(v.entries), extra))
+    return "".join(line + "\n" for line in lines)
+
+
 def alternative_entries():
     """Every alternative entry once, in table order (shared entries once)."""
     seen = []
@@ -501,6 +515,8 @@ def parse_args(argv):
                    help="store ENTRY under NAME (another letter case, e.g. chat.xml=Chat.xml)")
     p.add_argument("--list", action="store_true",
                    help="print each live entry and the alternative entry it holds, then exit")
+    p.add_argument("--catalogue", action="store_true",
+                   help="print the catalogue (items, alternatives, entries), then exit")
     args = p.parse_args(argv)
     try:
         args.live = {int(k): int(v) for k, v in _pairs(args.live, "--live").items()}
@@ -518,13 +534,16 @@ def parse_args(argv):
         args.version = os.fsencode(args.version)
     else:
         args.version = BUILD
-    if not args.list and not args.out:
+    if not args.list and not args.catalogue and not args.out:
         p.error("the output archive is required")
     return args
 
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
+    if args.catalogue:
+        sys.stdout.write(catalogue_text())
+        return 0
     if args.list:
         for item, live_name, alt in live_plan(args.live):
             shown = "(matches no alternative)" if live_name in args.mismatch else alt

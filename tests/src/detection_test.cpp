@@ -5,7 +5,7 @@
 #include <map>
 
 #include "SkinCfgProgram.h"
-#include "test_util.h"
+#include "test_support.h"
 
 namespace {
 
@@ -14,10 +14,9 @@ class DetectionTest : public testing::Test {
   // Opens a skin made with these generator options, and detects; returns the output.
   std::string Load(std::vector<std::string> options) {
     const std::string zip = dir.Sub("vrd.zip");
-    options.insert(options.begin(),
-                   {ziptest::Python(), ziptest::SourceDir() + "/tools/make_skin.py", zip});
+    options.insert(options.begin(), zip);
     std::string log;
-    EXPECT_EQ(ziptest::RunCommand(options, &log), 0) << log;
+    EXPECT_EQ(srctest::MakeSkin(options, &log), 0) << log;
     snprintf(p.zipfilename, sizeof p.zipfilename, "%s", zip.c_str());
     testing::internal::CaptureStdout();
     EXPECT_TRUE(p.OpenZip(true));
