@@ -5,6 +5,7 @@ import os
 import resource
 import shutil
 import stat
+import subprocess
 import unittest
 
 import harness
@@ -68,6 +69,23 @@ THROUGH_MENU = ("complete", "this build, items missing", "no file")
 # empty: a question would show.
 UNATTENDED = (["--import", "--nowait"], "", "\n", "")
 MENU_IMPORT = (["--nowait"], "4\ny\n", MENU + "\n", APPLY)
+
+
+# A library that makes the file VRD_MAKE (once) when the program calls fsync.
+MAKE_ON_FSYNC = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+int fsync(int fd) {
+  const char* path = getenv("VRD_MAKE");
+  int made = path == NULL ? -1 : open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (made >= 0 && (write(made, "other\n", 6) != 6 || close(made) != 0)) abort();
+  return ((int (*)(int))dlsym(RTLD_NEXT, "fsync"))(fd);
+}
+"""
 
 
 class ImportExportTest(harness.TestCase):
@@ -197,6 +215,22 @@ class ImportExportTest(harness.TestCase):
                 self.assertEqual(stat.S_IMODE(os.stat(self.path("vrd.cfg")).st_mode), 0o640)
                 self.assertTrue(os.path.islink(self.path("link.cfg")))
                 self.assert_untouched()
+
+    @unittest.skipIf(harness.RUNNER or os.name != "posix" or shutil.which("cc") is None,
+                     "needs a C compiler and a program that loads the preloaded library")
+    def test_a_file_made_meanwhile_is_never_replaced(self):
+        # Another program makes the settings file while the export syncs its working file.
+        with open(self.path("made.c"), "w") as f:
+            f.write(MAKE_ON_FSYNC)
+        subprocess.run(["cc", "-shared", "-fPIC", "-o", self.path("made.so"), self.path("made.c"),
+                        "-ldl"], check=True)
+        env = dict(os.environ, LD_PRELOAD=self.path("made.so"), VRD_MAKE=self.path("vrd.cfg"),
+                   ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
+        self.assert_run(["--nowait"], banner() + MENU + "\n" + listing(LIVE) + "\n"
+                        + EXPORT % "vrd.cfg" + "ERROR: Could not write file: vrd.cfg\n" + ABORTED,
+                        1, stdin="5\ny\n", env=env)
+        self.assertEqual(harness.file_bytes(self.path("vrd.cfg")), b"other\n")
+        self.assert_untouched()
 
     def test_round_trip_to_another_skin_and_back(self):
         source = {2: 1, 3: 1, 4: 3, 5: 2, 1: 1, 16: 0, 17: 2, 18: 2}
