@@ -1,9 +1,10 @@
 // The settings file's text as a value: what a text means for the item table
 // (the selections it makes, what to tell the user, in order, and the
-// verdict), and the text of a setup. Pure functions: they print nothing,
-// touch no file and change no program state, so the operations of
-// SkinCfgProgram are thin steps around them and tests and the fuzzer call
-// them directly.
+// verdict), and the text of a setup. Pure functions (import_export_text.cpp):
+// they print nothing, touch no file and change no program state, so the
+// operations of SkinCfgProgram that read and write the file and tell the
+// user (import_export.cpp) are thin steps around them, and tests and the
+// fuzzer call them directly.
 #ifndef VRDSKINCFG_IMPORT_EXPORT_H
 #define VRDSKINCFG_IMPORT_EXPORT_H
 
@@ -14,8 +15,17 @@
 
 namespace settingstext {
 
+// The most characters a settings text holds; its buffer has one more, for
+// the NUL.
+constexpr size_t kMaxLength = VRDSKINCFG_CFGDATASIZE - 1;
+
+// Offset of the first byte c in text[0, length), or kNotFound.
+constexpr size_t kNotFound = static_cast<size_t>(-1);
+size_t FindChar(const char* text, size_t length, char c);
+
 // One thing to tell the user about a settings text. The located ones carry
-// the source line of the statement that found them.
+// the source line of the statement that found them (in
+// import_export_text.cpp; the unit's messages name "import_export").
 enum class Note : uint8_t {
   kInvalidFile,      // located: a bad header, or no line at all
   kNoDelimiter,      // located: a data line without ","; arg: its line number
