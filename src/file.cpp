@@ -128,8 +128,8 @@ uint64_t DirectoryStart(ReplacedFile& file) {
   std::vector<unsigned char> tail(span);
   size_t got = 0;
   std::string error;
-  if (span < kRecord || file.ReadAt(size - span, tail.data(), span, &got, &error) != SysResult::kOk ||
-      got != span) {
+  if (span < kRecord ||
+      file.ReadAt(size - span, tail.data(), span, &got, &error) != SysResult::kOk || got != span) {
     return 0;
   }
   uint64_t start = size;

@@ -9,6 +9,9 @@
 
 namespace {
 
+// The buffer that content is read through.
+const size_t kDigestBuffer = size_t{256} * 1024;
+
 // No file system this program writes to takes longer names, whatever
 // limit it reports (vfat and exfat report one in bytes of UTF-16).
 const size_t kNameLimit = 255;
@@ -78,7 +81,7 @@ SysResult ReplacedFile::ReadAt(uint64_t offset, void* data, size_t size, size_t*
 // row (a CRC or a time field of one entry) is always seen, any other
 // with a chance of 1 in 2^32 to be missed.
 SysResult ReplacedFile::Digest(uint64_t offset, uint64_t* digest, std::string* error) {
-  std::vector<unsigned char> buffer(256 * 1024);
+  std::vector<unsigned char> buffer(kDigestBuffer);
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t count = 0;
   for (;;) {

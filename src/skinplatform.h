@@ -92,10 +92,11 @@ class SkinPlatform {
   virtual void Unlock(Handle handle) = 0;
 
   // Creates an empty, readable and writable working file in `folder`,
-  // locked against other processes where the file system has locks, with permissions `mode` as the folder
-  // gives them to a new file. Unnamed where the system allows it (`*path`
-  // is then empty); otherwise named `prefix` plus six random letters and
-  // digits, and removed on interrupting signals until it is published.
+  // locked against other processes where the file system has locks, with
+  // permissions `mode` as the folder gives them to a new file. Unnamed
+  // where the system allows it (`*path` is then empty); otherwise named
+  // `prefix` plus six random letters and digits, and removed on
+  // interrupting signals until it is published.
   virtual SysResult CreateWorkFile(const std::string& folder, const std::string& prefix,
                                    unsigned mode, Handle* handle, std::string* path,
                                    std::string* error) = 0;

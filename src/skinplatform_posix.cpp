@@ -241,9 +241,7 @@ bool IsWithoutLocks(int code) { return code == ENOLCK || IsUnsupported(code); }
 
 // Locks a working file against cleaning runs. Where the file system has no
 // locks, no cleaning run can lock it either, which it must to remove it.
-bool LockWorkFile(int fd) {
-  return flock(fd, LOCK_EX | LOCK_NB) == 0 || IsWithoutLocks(errno);
-}
+bool LockWorkFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0 || IsWithoutLocks(errno); }
 
 // Creates and locks a new named working file; the caller has the signals
 // blocked so the file is armed from its first moment.
