@@ -131,7 +131,7 @@ std::string Join(const std::string& folder, const std::string& name) {
 class WinSkinPlatform : public SkinPlatform {
  public:
   SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
-                        std::string* realpath, std::string* error) override {
+                        std::string*, std::string* error) override {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       return SysResult::kNotRegular;
