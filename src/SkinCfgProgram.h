@@ -87,6 +87,8 @@ class SkinCfgProgram {
   // --- console (vrdskincfg) ---
   void PrintMessage(const char* format, ...) VRD_PRINTF(2, 3);
   void PrintError(const char* unit, int line, const char* format, ...) VRD_PRINTF(4, 5);
+  // "Reason: " and the text (mostly the system's) after a refusal's lines.
+  void PrintReason(const std::string& text);
   void PrintDebug(const char* unit, int line, const char* format, ...) VRD_PRINTF(4, 5);
   void PrintLocation(const char* unit, int line, const char* prefix, const char* format, ...)
       VRD_PRINTF(5, 6);

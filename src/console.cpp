@@ -32,6 +32,10 @@ void SkinCfgProgram::PrintMessage(const char* format, ...) {
   va_end(args);
 }
 
+void SkinCfgProgram::PrintReason(const std::string& text) {
+  PrintMessage("Reason: %s\n", text.c_str());
+}
+
 void SkinCfgProgram::PrintLocation(const char* unit, int line, const char* prefix,
                                    const char* format, ...) {
   va_list args;

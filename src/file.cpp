@@ -8,12 +8,14 @@
 // file that CloseZip puts in the archive's place, so a run that fails or is
 // interrupted leaves the archive exactly as it was, and a change never
 // overwrites what another program wrote meanwhile.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "SkinCfgProgram.h"
 
@@ -115,13 +117,43 @@ void ForceClose(CZipArchive& zip) {
   }
 }
 
+// Where the central directory of the archive file starts: the lowest start
+// that an end record in the file's last 65,557 bytes names (the one the
+// engine takes among them), or 0 when none is found or the tail cannot be
+// read. Starting too early only covers more bytes.
+uint64_t DirectoryStart(ReplacedFile& file) {
+  const size_t kRecord = 22;
+  const uint64_t size = file.Size();
+  const size_t span = static_cast<size_t>(std::min<uint64_t>(size, kRecord + 0xFFFF));
+  std::vector<unsigned char> tail(span);
+  size_t got = 0;
+  std::string error;
+  if (span < kRecord ||
+      file.ReadAt(size - span, tail.data(), span, &got, &error) != SysResult::kOk || got != span) {
+    return 0;
+  }
+  uint64_t start = size;
+  for (size_t at = 0; at + kRecord <= span; ++at) {
+    if (std::memcmp(&tail[at], "PK\x05\x06", 4) != 0) continue;
+    const uint64_t record = size - span + at;
+    const uint64_t length = tail[at + 12] | tail[at + 13] << 8 | tail[at + 14] << 16 |
+                            static_cast<uint64_t>(tail[at + 15]) << 24;
+    start = std::min(start, record >= length ? record - length : 0);
+  }
+  return start == size ? 0 : start;
+}
+
 // The start-up opening of the archive file, kept for the whole run: it must
-// exist, be a regular file and be readable.
+// exist, be a regular file and be readable. Before anything of it is read,
+// the central directory and end record are remembered: a change is only
+// published while they are byte for byte as read now (see CloseZip).
 bool OpenArchiveFile(SkinCfgProgram& p) {
   std::string error;
-  switch (p.skinfile.Open(p.zipfilename, false, &error)) {
+  const bool first = !p.skinfile.IsOpen();
+  const SysResult result = p.skinfile.Open(p.zipfilename, false, &error);
+  switch (result) {
     case SysResult::kOk:
-      return true;
+      break;
     case SysResult::kNotRegular:
       p.PrintMessage("ERROR: Not a regular file: %s\n", p.zipfilename);
       return false;
@@ -130,8 +162,21 @@ bool OpenArchiveFile(SkinCfgProgram& p) {
       p.PrintMessage("This program must be started from the folder where the %s file is in.\n",
                      p.zipfilename);
       p.PrintMessage("Also check file permissions of %s\n", p.zipfilename);
+      if (result != SysResult::kNotFound) p.PrintReason(error);
       return false;
   }
+  if (first && p.skinfile.RememberContent(DirectoryStart(p.skinfile), &error) != SysResult::kOk) {
+    p.PrintError(kUnit, __LINE__, "OpenZip(): Processing archive: %s\n%s\n", p.zipfilename,
+                 error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// A lock is what keeps two runs from publishing at once; where the file
+// system offers none, the skin cannot be changed there.
+void PrintNoLocks(SkinCfgProgram& p) {
+  p.PrintReason("The file system does not support file locks. Move the skin to another drive.");
 }
 
 // Another program holds the archive open in a way that blocks a replace.
@@ -150,7 +195,11 @@ bool BeginChange(SkinCfgProgram& p) {
   if (writable != SysResult::kOk) {
     p.PrintMessage("ERROR: File not writeable: %s\n", p.zipfilename);
     p.PrintMessage("Check file permissions of %s\n", p.zipfilename);
-    if (writable == SysResult::kInUse) PrintInUse(p);
+    if (writable == SysResult::kInUse) {
+      PrintInUse(p);
+    } else if (writable != SysResult::kNoAccess) {
+      p.PrintReason(error);  // a read-only file system, for one
+    }
     return false;
   }
   if (result == SysResult::kOk) result = p.skinfile.BeginChange(&error);
@@ -169,6 +218,10 @@ bool BeginChange(SkinCfgProgram& p) {
     case SysResult::kForeign:
       p.PrintError(kUnit, __LINE__, "OpenZip(): The archive belongs to another user: %s\n",
                    p.zipfilename);
+      return false;
+    case SysResult::kNoLocks:
+      p.PrintError(kUnit, __LINE__, "OpenZip(): Could not lock the archive: %s\n", p.zipfilename);
+      PrintNoLocks(p);
       return false;
     default:
       p.PrintError(kUnit, __LINE__, "OpenZip(): Could not create working copy: %s\n%s\n",
@@ -304,6 +357,10 @@ bool SkinCfgProgram::CloseZip() {
       PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,
                  error.c_str());
       PrintInUse(*this);
+      return false;
+    case SysResult::kNoLocks:
+      PrintError(kUnit, __LINE__, "CloseZip(): Could not lock the archive: %s\n", zipfilename);
+      PrintNoLocks(*this);
       return false;
     default:
       PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,

@@ -142,7 +142,7 @@ bool SkinCfgProgram::WriteExportFile() {
     result = file.Write(cfgdata, length, &error);
     if (result != SysResult::kOk) {
       PrintError(kUnit, __LINE__, "WriteExportFile(): fwrite() failed on file: %s\n", cfgfilename);
-      PrintMessage("Reason: %s\n", error.c_str());
+      PrintReason(error);
       return false;
     }
     result = file.Commit(&error);
@@ -150,9 +150,9 @@ bool SkinCfgProgram::WriteExportFile() {
   if (result == SysResult::kOk) return true;
   PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
   if (result == SysResult::kForeign) {
-    PrintMessage("Reason: The file belongs to another user.\n");
+    PrintReason("The file belongs to another user.");
   } else if (result != SysResult::kChanged) {
-    PrintMessage("Reason: %s\n", error.c_str());
+    PrintReason(error);
   }
   return false;
 }

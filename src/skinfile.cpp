@@ -1,10 +1,16 @@
 // The replace protocol of ReplacedFile, over the primitives of SkinPlatform.
 #include "skinfile.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
+
+// The buffer that content is read through.
+const size_t kDigestBuffer = size_t{256} * 1024;
 
 // No file system this program writes to takes longer names, whatever
 // limit it reports (vfat and exfat report one in bytes of UTF-16).
@@ -30,8 +36,21 @@ ReplacedFile::~ReplacedFile() {
 
 SysResult ReplacedFile::Open(const std::string& path, bool creatable, std::string* error) {
   if (IsOpen()) return SysResult::kOk;
-  realpath_.clear();
-  SysResult result = platform_.OpenRegular(path, &target_, &identity_, &realpath_, error);
+  SysResult result = SysResult::kChanged;
+  for (int attempt = 1; result == SysResult::kChanged; ++attempt) {
+    realpath_.clear();
+    result = platform_.OpenRegular(path, &target_, &identity_, &realpath_, error);
+    if (result != SysResult::kOk) break;
+    result = platform_.LocateOpen(target_, path, &realpath_, error);
+    // Another program put a new file in the path's place after the open:
+    // that one is opened next. Replaced again and again, the run keeps the
+    // file it opened; a change finds that the path names another file.
+    if (result == SysResult::kChanged && attempt == kOpenAttempts) {
+      if (realpath_.empty()) realpath_ = path;
+      result = SysResult::kOk;
+    }
+    if (result != SysResult::kOk) platform_.Close(target_);
+  }
   if (result == SysResult::kNotFound && creatable) {
     if (realpath_.empty()) realpath_ = path;
     result = SysResult::kOk;
@@ -49,6 +68,50 @@ SysResult ReplacedFile::Open(const std::string& path, bool creatable, std::strin
   const size_t fixed = 1 + std::strlen(kWorkMark) + kRandomPart;
   prefix_ = "." + CutUtf8(name, limit > fixed ? limit - fixed : 0) + kWorkMark;
   return SysResult::kOk;
+}
+
+SysResult ReplacedFile::ReadAt(uint64_t offset, void* data, size_t size, size_t* got,
+                               std::string* error) {
+  *got = 0;
+  if (!Exists()) return SysResult::kOk;
+  return platform_.ReadAt(target_, offset, data, size, got, error);
+}
+
+// A CRC-32 of the bytes and their count: a change confined to 32 bits in a
+// row (a CRC or a time field of one entry) is always seen, any other
+// with a chance of 1 in 2^32 to be missed.
+SysResult ReplacedFile::Digest(uint64_t offset, uint64_t* digest, std::string* error) {
+  std::vector<unsigned char> buffer(kDigestBuffer);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uint64_t count = 0;
+  for (;;) {
+    size_t got = 0;
+    SysResult result = ReadAt(offset + count, buffer.data(), buffer.size(), &got, error);
+    if (result != SysResult::kOk) return result;
+    if (got == 0) break;
+    crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+    count += got;
+  }
+  *digest = (count << 32) ^ crc;
+  return SysResult::kOk;
+}
+
+SysResult ReplacedFile::RememberContent(uint64_t offset, std::string* error) {
+  contentknown_ = false;
+  if (!Exists()) return SysResult::kOk;
+  SysResult result = Digest(offset, &contentdigest_, error);
+  contentfrom_ = offset;
+  contentknown_ = result == SysResult::kOk;
+  return result;
+}
+
+SysResult ReplacedFile::CheckIdentityAndContent(std::string* error) {
+  SysResult result = CheckUnchanged(error);
+  if (result != SysResult::kOk || !contentknown_) return result;
+  uint64_t digest = 0;
+  result = Digest(contentfrom_, &digest, error);
+  if (result != SysResult::kOk) return result;
+  return digest == contentdigest_ ? SysResult::kOk : SysResult::kChanged;
 }
 
 SysResult ReplacedFile::CheckUnchanged(std::string* error) {
@@ -75,7 +138,7 @@ SysResult ReplacedFile::BeginChange(std::string* error) {
   const bool locking = locking_ && Exists();
   SysResult result = locking ? WaitForLock(error) : SysResult::kOk;
   if (result != SysResult::kOk) return result;
-  result = CheckUnchanged(error);
+  result = CheckIdentityAndContent(error);
   if (result == SysResult::kOk) {
     // Under the lock: no other run is publishing its working file now.
     RemoveStaleWorkFiles();
@@ -127,7 +190,7 @@ SysResult ReplacedFile::RetryWhileBusy(const Step& step) {
     SysResult result = step();
     if (result != SysResult::kBusy && result != SysResult::kDenied) return result;
     if (waited >= kShareWaitMilliseconds) {
-      return result == SysResult::kBusy ? SysResult::kInUse : SysResult::kFailed;
+      return result == SysResult::kBusy ? SysResult::kInUse : SysResult::kNoAccess;
     }
     platform_.SleepMilliseconds(pause);
   }
@@ -146,7 +209,7 @@ SysResult ReplacedFile::Commit(std::string* error) {
   }
   // Between this check and the replace, any other run that wants to commit
   // waits for the lock; it then finds that the path names a new file.
-  if (result == SysResult::kOk) result = CheckUnchanged(error);
+  if (result == SysResult::kOk) result = CheckIdentityAndContent(error);
   if (result == SysResult::kOk && Exists()) result = platform_.CopyMetadata(target_, work_, error);
   if (result == SysResult::kOk) result = Publish(error);
   Discard();

@@ -42,6 +42,8 @@ enum class SysResult {
   kLocked,        // another process kept its lock longer than a run waits
   kInUse,         // another program's open handle keeps blocking a replace
   kHalfReplaced,  // the original is gone; the working file kept its name
+  kNoAccess,      // this user lacks the permission (the system's text says which)
+  kNoLocks,       // the file system offers no file locks
 };
 
 class SkinPlatform {
@@ -54,15 +56,28 @@ class SkinPlatform {
 
   // Opens an existing regular file for reading through the system, which
   // follows symbolic links by its own rules, without ever blocking (a FIFO
-  // is refused, not waited on). Also gives the file's identity and its real
-  // path, as the system names the open file. kNotFound only when the path
-  // names nothing; where it is a link to nothing, *realpath may name the
-  // file the link points at (else it is left alone).
+  // is refused, not waited on), and gives its identity. kNotFound only when
+  // the path names nothing; where it is a link to nothing, *realpath may
+  // name the file the link points at (else it is left alone). Any other
+  // failure is kFailed with the system's text.
   virtual SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
                                 std::string* realpath, std::string* error) = 0;
+  // The real path of a file just opened from `given`, as the system names
+  // the open file. kChanged when that place no longer holds this file (it
+  // was replaced or removed since the open); *realpath then names the place
+  // where it was found, if known. kFailed when the place cannot be told
+  // (too long a path, for one).
+  virtual SysResult LocateOpen(Handle handle, const std::string& given, std::string* realpath,
+                               std::string* error) = 0;
+  // Reads up to `size` bytes at `offset` of an open file (fewer only at its
+  // end) without moving its position.
+  virtual SysResult ReadAt(Handle handle, uint64_t offset, void* data, size_t size, size_t* got,
+                           std::string* error) = 0;
   // kOk when this user may replace the file; kBusy when another program's
   // open handle is in the way (Windows sharing modes), kDenied when access
-  // is denied in a way that may pass.
+  // is denied in a way that may pass, kNoAccess when this user lacks the
+  // permission (POSIX); kFailed with the system's text otherwise (a
+  // read-only file system, for one).
   virtual SysResult CheckWritable(const std::string& path, std::string* error) = 0;
   // The identity of what the path names now (following links), and of an
   // open file.
@@ -71,15 +86,17 @@ class SkinPlatform {
   virtual SysResult IdentifyHandle(Handle handle, FileIdentity* identity, std::string* error) = 0;
 
   // An exclusive lock between processes on an open file; kBusy while
-  // another process holds it. Never blocks.
+  // another process holds it, kNoLocks where the file system has no locks.
+  // Never blocks.
   virtual SysResult TryLock(Handle handle, std::string* error) = 0;
   virtual void Unlock(Handle handle) = 0;
 
   // Creates an empty, readable and writable working file in `folder`,
-  // locked against other processes, with permissions `mode` as the folder
-  // gives them to a new file. Unnamed where the system allows it (`*path`
-  // is then empty); otherwise named `prefix` plus six random letters and
-  // digits, and removed on interrupting signals until it is published.
+  // locked against other processes where the file system has locks, with
+  // permissions `mode` as the folder gives them to a new file. Unnamed
+  // where the system allows it (`*path` is then empty); otherwise named
+  // `prefix` plus six random letters and digits, and removed on
+  // interrupting signals until it is published.
   virtual SysResult CreateWorkFile(const std::string& folder, const std::string& prefix,
                                    unsigned mode, Handle* handle, std::string* path,
                                    std::string* error) = 0;

@@ -193,14 +193,20 @@ std::string FollowTrailingLinks(std::string path, bool* planted) {
   return path;
 }
 
+// What the kernel appends to the name of an open file that no name leads
+// to any more.
+const char kDeletedMark[] = " (deleted)";
+
 // Where the system found the open file: no link is resolved by hand, so the
 // system's own rules for following links (fs.protected_symlinks) held.
-bool PathOf(int fd, const std::string& given, std::string* path) {
+// kChanged when that place holds another file now (*path: the place).
+SysResult PathOf(int fd, const std::string& given, std::string* path, std::string* error) {
+  std::string place;
 #if defined(F_GETPATH)
   char buffer[PATH_MAX];
   if (fcntl(fd, F_GETPATH, buffer) == 0) {
     *path = buffer;
-    return true;
+    return SameFile(fd, *path) ? SysResult::kOk : SysResult::kChanged;
   }
 #elif VRD_LINUX_CALLS
   char procpath[64];
@@ -209,14 +215,33 @@ bool PathOf(int fd, const std::string& given, std::string* path) {
   ssize_t length = readlink(procpath, buffer, sizeof buffer);
   if (length > 0 && static_cast<size_t>(length) < sizeof buffer && buffer[0] == '/') {
     *path = std::string(buffer, static_cast<size_t>(length));
-    if (SameFile(fd, *path)) return true;
+    if (SameFile(fd, *path)) return SysResult::kOk;
+    const size_t mark = sizeof kDeletedMark - 1;
+    if (path->size() > mark && path->compare(path->size() - mark, mark, kDeletedMark) == 0) {
+      place = path->substr(0, path->size() - mark);
+    }
   }
 #endif
   char resolved[PATH_MAX];
-  if (::realpath(given.c_str(), resolved) == nullptr || !SameFile(fd, resolved)) return false;
+  if (::realpath(given.c_str(), resolved) == nullptr) {
+    if (errno != ENOENT) return Failed(error);
+    *path = place;  // removed since the open
+    return SysResult::kChanged;
+  }
   *path = resolved;
-  return true;
+  if (SameFile(fd, *path)) return SysResult::kOk;
+  if (!place.empty()) *path = place;
+  return SysResult::kChanged;
 }
+
+bool IsUnsupported(int code) { return code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS; }
+
+// The codes of flock on a file system that offers no locks.
+bool IsWithoutLocks(int code) { return code == ENOLCK || IsUnsupported(code); }
+
+// Locks a working file against cleaning runs. Where the file system has no
+// locks, no cleaning run can lock it either, which it must to remove it.
+bool LockWorkFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0 || IsWithoutLocks(errno); }
 
 // Creates and locks a new named working file; the caller has the signals
 // blocked so the file is armed from its first moment.
@@ -236,10 +261,17 @@ int CreateNamedFile(const std::string& folder, const std::string& prefix, mode_t
       return -1;
     }
     // A cleaning run could have taken the file for stale before the lock:
-    // then it is gone, and we try another name.
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && SameFile(fd, *path)) return fd;
+    // then it is gone (or going), and we try another name.
+    const bool locked = LockWorkFile(fd);
+    const int code = errno;
+    if (locked && SameFile(fd, *path)) return fd;
     Disarm(*path);
     close(fd);
+    if (!locked && code != EWOULDBLOCK) {
+      unlink(path->c_str());
+      errno = code;
+      return -1;
+    }
   }
   errno = EEXIST;
   return -1;
@@ -268,8 +300,6 @@ bool LinkUnnamed(int fd, const std::string& folder, const std::string& prefix, s
 #endif
   return false;
 }
-
-bool IsUnsupported(int code) { return code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS; }
 
 // Security labels belong to the system, which gives a new file its own.
 bool IsSecurityLabel(const char* name) { return std::strncmp(name, "security.", 9) == 0; }
@@ -381,18 +411,38 @@ class PosixSkinPlatform : public SkinPlatform {
     if (fstat(fd.get(), &st) != 0) return Failed(error);
     if (!S_ISREG(st.st_mode)) return SysResult::kNotRegular;
     int flags = fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-        !PathOf(fd.get(), path, realpath)) {
-      return Failed(error);
-    }
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Failed(error);
     *handle = fd.release();
     *identity = IdentityOf(st);
     return SysResult::kOk;
   }
 
+  SysResult LocateOpen(Handle handle, const std::string& given, std::string* realpath,
+                       std::string* error) override {
+    return PathOf(static_cast<int>(handle), given, realpath, error);
+  }
+
+  SysResult ReadAt(Handle handle, uint64_t offset, void* data, size_t size, size_t* got,
+                   std::string* error) override {
+    char* at = static_cast<char*>(data);
+    *got = 0;
+    while (*got < size) {
+      ssize_t n = pread(static_cast<int>(handle), at + *got, size - *got,
+                        static_cast<off_t>(offset + *got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return Failed(error);
+      if (n == 0) break;
+      *got += static_cast<size_t>(n);
+    }
+    return SysResult::kOk;
+  }
+
   SysResult CheckWritable(const std::string& path, std::string* error) override {
     ScopedFd fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    return fd.get() < 0 ? Failed(error) : SysResult::kOk;
+    if (fd.get() >= 0) return SysResult::kOk;
+    const int code = errno;
+    Failed(error, code);
+    return code == EACCES || code == EPERM ? SysResult::kNoAccess : SysResult::kFailed;
   }
 
   SysResult IdentifyPath(const std::string& path, FileIdentity* identity,
@@ -417,6 +467,10 @@ class PosixSkinPlatform : public SkinPlatform {
     while (flock(static_cast<int>(handle), LOCK_EX | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
       if (errno == EWOULDBLOCK) return SysResult::kBusy;
+      if (IsWithoutLocks(errno)) {
+        Failed(error);
+        return SysResult::kNoLocks;
+      }
       return Failed(error);
     }
     return SysResult::kOk;
@@ -430,7 +484,7 @@ class PosixSkinPlatform : public SkinPlatform {
 #if VRD_LINUX_CALLS
     ScopedFd fd(unnamedfiles_ ? open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode) : -1);
     if (fd.get() >= 0) {
-      if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return Failed(error);
+      if (!LockWorkFile(fd.get())) return Failed(error);
       *handle = fd.release();
       return SysResult::kOk;
     }

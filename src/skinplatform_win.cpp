@@ -131,7 +131,7 @@ std::string Join(const std::string& folder, const std::string& name) {
 class WinSkinPlatform : public SkinPlatform {
  public:
   SysResult OpenRegular(const std::string& path, Handle* handle, FileIdentity* identity,
-                        std::string* realpath, std::string* error) override {
+                        std::string*, std::string* error) override {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       return SysResult::kNotRegular;
@@ -146,9 +146,44 @@ class WinSkinPlatform : public SkinPlatform {
     if (GetFileType(file.get()) != FILE_TYPE_DISK) return SysResult::kNotRegular;
     SysResult result = IdentityOf(file.get(), identity, error);
     if (result != SysResult::kOk) return result;
-    FinalPath(file.get(), path, realpath);
     *handle = reinterpret_cast<Handle>(file.release());
     return SysResult::kOk;
+  }
+
+  // The system names an open file by where it is now; a file replaced
+  // since the open is found changed by the identity checks of a change.
+  SysResult LocateOpen(Handle handle, const std::string& given, std::string* realpath,
+                       std::string*) override {
+    FinalPath(H(handle), given, realpath);
+    return SysResult::kOk;
+  }
+
+  // A read through an OVERLAPPED offset moves the position of a handle
+  // opened for synchronous use: it is put back.
+  SysResult ReadAt(Handle handle, uint64_t offset, void* data, size_t size, size_t* got,
+                   std::string* error) override {
+    LARGE_INTEGER zero = {}, position;
+    if (!SetFilePointerEx(H(handle), zero, &position, FILE_CURRENT)) return Failed(error);
+    *got = 0;
+    SysResult result = SysResult::kOk;
+    while (*got < size) {
+      OVERLAPPED where = {};
+      const uint64_t at = offset + *got;
+      where.Offset = static_cast<DWORD>(at);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+      const size_t left = size - *got;
+      DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+      DWORD read = 0;
+      if (!ReadFile(H(handle), static_cast<char*>(data) + *got, chunk, &read, &where)) {
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
+        result = Failed(error);
+        break;
+      }
+      if (read == 0) break;
+      *got += read;
+    }
+    SetFilePointerEx(H(handle), position, nullptr, FILE_BEGIN);
+    return result;
   }
 
   // What a replace needs: the right to change the file (not read-only) and
@@ -157,7 +192,8 @@ class WinSkinPlatform : public SkinPlatform {
   SysResult CheckWritable(const std::string& path, std::string* error) override {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-      return Failed(error, ERROR_ACCESS_DENIED);
+      Failed(error, ERROR_ACCESS_DENIED);
+      return SysResult::kNoAccess;
     }
     ScopedHandle file(CreateFileA(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -189,7 +225,10 @@ class WinSkinPlatform : public SkinPlatform {
     }
     DWORD code = GetLastError();
     if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return SysResult::kBusy;
-    return Failed(error, code);
+    Failed(error, code);
+    // Some network file systems offer no byte-range locks.
+    if (code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION) return SysResult::kNoLocks;
+    return SysResult::kFailed;
   }
 
   void Unlock(Handle handle) override {

@@ -191,21 +191,44 @@ TEST_F(FileTest, FailuresChangeNothing) {
   }
 }
 
-// Root writes through permission bits; "nobody" does not.
-TEST_F(FileTest, ReadOnlyArchiveIsNeverOpenedForChanges) {
-  fs::permissions(zip, fs::perms(0444));
-  EXPECT_EQ(InChild([&] {
-              if (geteuid() == 0 &&
-                  (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
-                return false;
-              }
-              EXPECT_TRUE(prog.OpenZip(true));
-              EXPECT_TRUE(prog.CloseZip());
-              return !prog.OpenZip(false);
-            }),
-            "ERROR: File not writeable: " + zip + "\nCheck file permissions of " + zip + "\n");
-  EXPECT_EQ(ziptest::ReadFileBytes(zip), original) << "archive changed";
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "working file left";
+// Refusals to open: a permission the user lacks is said by the lines
+// alone; any other cause adds the system's reason. Root writes through
+// permission bits; "nobody" does not.
+TEST_F(FileTest, RefusalsToOpenGiveTheReasonUnlessAPermissionIsMissing) {
+  const std::string notfound = "ERROR: File not found: " + zip +
+                               "\nThis program must be started from the folder where the " + zip +
+                               " file is in.\nAlso check file permissions of " + zip + "\n";
+  const struct {
+    bool nobody;  // as "nobody", on a file of mode 0444; else with no file left to open
+    std::string output;
+  } cases[] = {
+      {true, "ERROR: File not writeable: " + zip + "\nCheck file permissions of " + zip + "\n"},
+      {false, notfound + "Reason: Too many open files\n"},
+  };
+  for (const auto& c : cases) {
+    fs::permissions(zip, fs::perms(c.nobody ? 0444 : 0644));
+    EXPECT_EQ(InChild([&] {
+                if (c.nobody && geteuid() == 0 &&
+                    (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+                  return false;
+                }
+                if (!c.nobody) {
+                  // The next file opened would pass the limit.
+                  const int lowest = dup(0);
+                  close(lowest);
+                  struct rlimit files;
+                  getrlimit(RLIMIT_NOFILE, &files);
+                  files.rlim_cur = static_cast<rlim_t>(lowest);
+                  return setrlimit(RLIMIT_NOFILE, &files) == 0 && !prog.OpenZip(true);
+                }
+                EXPECT_TRUE(prog.OpenZip(true));
+                EXPECT_TRUE(prog.CloseZip());
+                return !prog.OpenZip(false);
+              }),
+              c.output);
+    EXPECT_EQ(ziptest::ReadFileBytes(zip), original) << "archive changed";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "working file left";
+  }
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 // primitive: the file is never half-changed or changed over another
 // program's change, and no working file is left, with unnamed and with
 // named working files.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -25,6 +29,12 @@ class ForwardingPlatform : public SkinPlatform {
   SysResult OpenRegular(const std::string& p, Handle* h, FileIdentity* id, std::string* r,
                         std::string* e) override {
     return real_.OpenRegular(p, h, id, r, e);
+  }
+  SysResult LocateOpen(Handle h, const std::string& g, std::string* r, std::string* e) override {
+    return real_.LocateOpen(h, g, r, e);
+  }
+  SysResult ReadAt(Handle h, uint64_t o, void* d, size_t n, size_t* got, std::string* e) override {
+    return real_.ReadAt(h, o, d, n, got, e);
   }
   SysResult CheckWritable(const std::string& p, std::string* e) override {
     return real_.CheckWritable(p, e);
@@ -82,6 +92,12 @@ class ForwardingPlatform : public SkinPlatform {
 
 enum class Step {
   kNone,
+  kReplacedOnce,    // another file put in the path's place after the open
+  kReplacedAlways,  // ... after every open
+  kOpenFails,       // as with too many open files
+  kRewritten,       // rewritten in place, times put back (change time by the fake)
+  kNotWritable,     // as on a read-only file system
+  kNoLocks,         // a file system without locks
   kIdentifyPath,
   kIdentifyHandle,
   kResized,
@@ -99,14 +115,40 @@ enum class Step {
   kHalfStuck
 };
 
-// Fails one primitive once a change is under way (`armed`), as when another
-// program strikes between the start and the commit.
+// Fails one primitive once it is `armed` (at the open, the start of the
+// change or the commit), as when another program strikes in between.
 class FaultyPlatform : public ForwardingPlatform {
  public:
   FaultyPlatform(SkinPlatform& real, Step fail) : ForwardingPlatform(real), fail_(fail) {}
 
+  SysResult OpenRegular(const std::string& p, Handle* h, FileIdentity* id, std::string* r,
+                        std::string* e) override {
+    if (Fails(Step::kOpenFails)) {
+      *e = std::strerror(EMFILE);
+      return SysResult::kFailed;
+    }
+    SysResult result = real_.OpenRegular(p, h, id, r, e);
+    opened = *id;
+    return result;
+  }
+  // Publishes another file over the path, as a run of this program does.
+  SysResult LocateOpen(Handle h, const std::string& g, std::string* r, std::string* e) override {
+    if (Fails(Step::kReplacedAlways) || (Fails(Step::kReplacedOnce) && ++replaced == 1)) {
+      ziptest::WriteFileBytes(g + ".other", "other archive");
+      fs::rename(g + ".other", g);
+    }
+    return real_.LocateOpen(h, g, r, e);
+  }
+  SysResult CheckWritable(const std::string& p, std::string* e) override {
+    if (Fails(Step::kNotWritable)) {
+      *e = std::strerror(EROFS);
+      return SysResult::kFailed;
+    }
+    return real_.CheckWritable(p, e);
+  }
   SysResult IdentifyPath(const std::string& p, FileIdentity* id, std::string* e) override {
     if (Fails(Step::kIdentifyPath)) return SysResult::kFailed;
+    if (Fails(Step::kRewritten)) Rewrite(p);
     return Altered(real_.IdentifyPath(p, id, e), id);
   }
   SysResult IdentifyHandle(Handle h, FileIdentity* id, std::string* e) override {
@@ -115,6 +157,7 @@ class FaultyPlatform : public ForwardingPlatform {
   }
   SysResult TryLock(Handle h, std::string* e) override {
     if (Fails(Step::kLockBusy)) return SysResult::kBusy;
+    if (Fails(Step::kNoLocks)) return SysResult::kNoLocks;
     return Fails(Step::kLockFails) ? SysResult::kFailed : real_.TryLock(h, e);
   }
   SysResult CreateWorkFile(const std::string& f, const std::string& p, unsigned m, Handle* h,
@@ -147,22 +190,43 @@ class FaultyPlatform : public ForwardingPlatform {
 
   bool armed = false;
   int replaces = 0;
+  int replaced = 0;
+  FileIdentity opened;
 
  private:
   bool Fails(Step step) const { return armed && fail_ == step; }
+  // Another program's change of one byte in place, with the modification
+  // time put back as "touch -d" does; only the change time moved.
+  void Rewrite(const std::string& path) {
+    if (rewritten_) return;
+    rewritten_ = true;
+    std::string bytes = ziptest::ReadFileBytes(path);
+    bytes[0] = 'O';
+    ziptest::WriteFileBytes(path, bytes);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {opened.modified, opened.modifiednsec}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
   // A file rewritten in place whose other times were put back: only its
-  // size, or only its change time, differs.
+  // size, or only its change time, differs; or nothing but its bytes, where
+  // the file system keeps no change time.
   SysResult Altered(SysResult result, FileIdentity* id) const {
     id->size += Fails(Step::kResized);
     id->changednsec += Fails(Step::kStatusChanged);
+    if (Fails(Step::kRewritten)) {
+      id->changed = opened.changed;
+      id->changednsec = opened.changednsec;
+    }
     return result;
   }
+  bool rewritten_ = false;
   Step fail_;
 };
 
+enum When { kAtOpen, kAtBegin, kAtCommit };
+
 struct Case {
   Step fail;
-  bool atbegin;  // fails when the change begins (else at the commit)
+  When when;  // armed from the open, the start of the change, or the commit on
   SysResult result;
   const char* archive;  // what the archive holds afterwards
   int waited;           // milliseconds spent waiting, at least
@@ -174,32 +238,41 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
   const int kLockWait = ReplacedFile::kLockWaitMilliseconds;
   const int kShareWait = ReplacedFile::kShareWaitMilliseconds;
   const Case cases[] = {
-      {Step::kNone, false, SysResult::kOk, "new", 0, 1},
-      {Step::kIdentifyPath, true, SysResult::kChanged, kOld, 0, 1},
-      {Step::kIdentifyHandle, true, SysResult::kFailed, kOld, 0, 1},
-      {Step::kResized, true, SysResult::kChanged, kOld, 0, 1},
-      {Step::kStatusChanged, true, SysResult::kChanged, kOld, 0, 1},
-      {Step::kCreate, true, SysResult::kFailed, kOld, 0, 1},
-      {Step::kForeign, true, SysResult::kForeign, kOld, 0, 1},
-      {Step::kLockBusy, true, SysResult::kLocked, kOld, kLockWait, 1},
-      {Step::kMetadata, false, SysResult::kFailed, kOld, 0, 1},
-      {Step::kIdentifyPath, false, SysResult::kChanged, kOld, 0, 1},
-      {Step::kSync, false, SysResult::kFailed, kOld, 0, 1},
-      {Step::kLockBusy, false, SysResult::kLocked, kOld, kLockWait, 1},
-      {Step::kLockFails, false, SysResult::kFailed, kOld, 0, 1},
-      {Step::kReplace, false, SysResult::kFailed, kOld, 0, 1},
-      {Step::kReplaceBusy, false, SysResult::kOk, "new", 100 + 200 + 400, 1},
-      {Step::kHalfReplaced, false, SysResult::kOk, "new", 0, 1},
+      {Step::kNone, kAtCommit, SysResult::kOk, "new", 0, 1},
+      // The newer file is opened again; replaced at every open, the first
+      // one opened is kept, and the change finds it replaced.
+      {Step::kReplacedOnce, kAtOpen, SysResult::kOk, "new", 0, 1},
+      {Step::kReplacedAlways, kAtOpen, SysResult::kChanged, "other archive", 0, 1},
+      {Step::kOpenFails, kAtOpen, SysResult::kFailed, kOld, 0, 1},
+      {Step::kNotWritable, kAtBegin, SysResult::kFailed, kOld, 0, 1},
+      {Step::kRewritten, kAtBegin, SysResult::kChanged, "Old archive", 0, 1},
+      {Step::kNoLocks, kAtBegin, SysResult::kNoLocks, kOld, 0, 1},
+      {Step::kIdentifyPath, kAtBegin, SysResult::kChanged, kOld, 0, 1},
+      {Step::kIdentifyHandle, kAtBegin, SysResult::kFailed, kOld, 0, 1},
+      {Step::kResized, kAtBegin, SysResult::kChanged, kOld, 0, 1},
+      {Step::kStatusChanged, kAtBegin, SysResult::kChanged, kOld, 0, 1},
+      {Step::kCreate, kAtBegin, SysResult::kFailed, kOld, 0, 1},
+      {Step::kForeign, kAtBegin, SysResult::kForeign, kOld, 0, 1},
+      {Step::kLockBusy, kAtBegin, SysResult::kLocked, kOld, kLockWait, 1},
+      {Step::kMetadata, kAtCommit, SysResult::kFailed, kOld, 0, 1},
+      {Step::kIdentifyPath, kAtCommit, SysResult::kChanged, kOld, 0, 1},
+      {Step::kRewritten, kAtCommit, SysResult::kChanged, "Old archive", 0, 1},
+      {Step::kSync, kAtCommit, SysResult::kFailed, kOld, 0, 1},
+      {Step::kLockBusy, kAtCommit, SysResult::kLocked, kOld, kLockWait, 1},
+      {Step::kNoLocks, kAtCommit, SysResult::kNoLocks, kOld, 0, 1},
+      {Step::kLockFails, kAtCommit, SysResult::kFailed, kOld, 0, 1},
+      {Step::kReplace, kAtCommit, SysResult::kFailed, kOld, 0, 1},
+      {Step::kReplaceBusy, kAtCommit, SysResult::kOk, "new", 100 + 200 + 400, 1},
+      {Step::kHalfReplaced, kAtCommit, SysResult::kOk, "new", 0, 1},
       // A failure of another name that took the original away all the same.
-      {Step::kLostReplaced, false, SysResult::kOk, "new", 0, 1},
+      {Step::kLostReplaced, kAtCommit, SysResult::kOk, "new", 0, 1},
       // The original is gone: the working file, the only copy, stays.
-      {Step::kHalfStuck, false, SysResult::kHalfReplaced, nullptr, kShareWait, 1},
+      {Step::kHalfStuck, kAtCommit, SysResult::kHalfReplaced, nullptr, kShareWait, 1},
   };
   for (bool unnamed : {true, false}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message()
-                   << "step " << static_cast<int>(c.fail) << " at "
-                   << (c.atbegin ? "begin" : "commit") << ", unnamed " << unnamed);
+      SCOPED_TRACE(testing::Message() << "step " << static_cast<int>(c.fail) << " armed at "
+                                      << c.when << ", unnamed " << unnamed);
       ziptest::ScopedTempDir dir;
       const fs::path archive = dir.path() / "skin.zip";
       ziptest::WriteFileBytes(archive, kOld);
@@ -207,18 +280,20 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
       FaultyPlatform platform(SystemSkinPlatform(unnamed), c.fail);
       ReplacedFile file(platform);
       std::string error;
-      ASSERT_EQ(file.Open(archive.string(), false, &error), SysResult::kOk) << error;
-
-      platform.armed = c.atbegin;
-      SysResult began = file.BeginChange(&error);
-      SysResult result = began;
-      if (began == SysResult::kOk) {
+      platform.armed = c.when == kAtOpen;
+      SysResult result = file.Open(archive.string(), false, &error);
+      if (result == SysResult::kOk) result = file.RememberContent(0, &error);
+      platform.armed = c.when <= kAtBegin;
+      if (result == SysResult::kOk) result = file.CheckWritable(&error);
+      if (result == SysResult::kOk) result = file.BeginChange(&error);
+      const bool began = result == SysResult::kOk;
+      if (began) {
         ASSERT_EQ(write(static_cast<int>(file.WorkHandle()), "new", 3), 3);
         platform.armed = true;
         result = file.Commit(&error);
       }
-      EXPECT_EQ(result, c.result);
-      EXPECT_EQ(began == SysResult::kOk, !c.atbegin);
+      EXPECT_EQ(result, c.result) << error;
+      EXPECT_EQ(began, c.when == kAtCommit || c.result == SysResult::kOk);
       EXPECT_FALSE(file.Changing());
       EXPECT_GE(platform.slept, c.waited);
       EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), c.files)
@@ -231,7 +306,14 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
         continue;
       }
       EXPECT_EQ(ziptest::ReadFileBytes(archive), c.archive);
-      EXPECT_EQ(fs::status(archive).permissions(), fs::perms(0640));
+      // The system's reason reaches the caller.
+      if (c.fail == Step::kOpenFails || c.fail == Step::kNotWritable) {
+        EXPECT_EQ(error, std::strerror(c.fail == Step::kOpenFails ? EMFILE : EROFS));
+      }
+      // A file put in its place has its own.
+      if (c.when != kAtOpen) {
+        EXPECT_EQ(fs::status(archive).permissions(), fs::perms(0640));
+      }
     }
   }
 }
