@@ -58,6 +58,12 @@ def not_found(name):
             " {0} file is in.\nAlso check file permissions of {0}\n").format(name)
 
 
+def text(output):
+    """Output as the tests compare it: line numbers masked, plain line ends."""
+    return _LOCATION.sub(lambda m: "[%s:#] " % m.group(1),
+                         output.decode(errors="surrogateescape").replace("\r\n", "\n"))
+
+
 def native(entry):
     return entry.replace("/", "\\") if WINDOWS else entry
 

@@ -17,7 +17,8 @@ import unittest
 
 import harness
 import mounts
-from harness import ABORTED, banner, file_bytes, read_entries, settings_text, skin, stray_files
+from harness import (ABORTED, banner, file_bytes, read_entries, settings_text, skin, stray_files,
+                     text)
 
 POSIX_ONLY = harness.RUNNER or os.name != "posix"
 CHANGED = "ERROR: [file:#] %s(): Another program changed the archive after it was read: vrd.zip\n"
@@ -31,12 +32,6 @@ QUESTIONS = {  # menu answer: the question that confirms the change
     "3": "Reset to default setup, [y]es [n]o ? ",
     "4": "Apply these settings, [y]es [n]o ? ",
 }
-
-
-def text(output):
-    """Output as the tests compare it: line numbers masked, plain line ends."""
-    return harness._LOCATION.sub(lambda m: "[%s:#] " % m.group(1),
-                                 output.decode().replace("\r\n", "\n"))
 
 
 def live_position(entries, item_id):
