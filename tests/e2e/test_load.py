@@ -45,7 +45,7 @@ class LoadTest(harness.TestCase):
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT) as proc:
             try:
                 out = proc.communicate(stdin.encode(), timeout=(
-                    rng.uniform(0, 0.1) if rng.random() < kill_share else 60))[0]
+                    rng.uniform(0, 0.25) if rng.random() < kill_share else 60))[0]
                 return proc.returncode, harness.text(out), False
             except subprocess.TimeoutExpired:
                 proc.send_signal(rng.choice((signal.SIGKILL, signal.SIGTERM)))
