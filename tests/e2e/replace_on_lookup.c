@@ -39,13 +39,13 @@ static void *real(const char *name) {
 }
 
 /* A readlink of /proc/self/fd/N: what it names now, before the replace. */
-static void before_readlink(int dirfd, const char *path) {
+static void before_readlink(const char *path) {
   static const char prefix[] = "/proc/self/fd/";
-  ssize_t (*readlinkat_fn)(int, const char *, char *, size_t) = real("readlinkat");
+  ssize_t (*readlink_fn)(const char *, char *, size_t) = real("readlink");
   char found[PATH_MAX];
   ssize_t length;
   if (fired || strncmp(path, prefix, sizeof prefix - 1) != 0) return;
-  length = readlinkat_fn(dirfd, path, found, sizeof found - 1);
+  length = readlink_fn(path, found, sizeof found - 1);
   if (length <= 0) return;
   found[length] = '\0';
   replace_if_target(found);
@@ -53,20 +53,14 @@ static void before_readlink(int dirfd, const char *path) {
 
 ssize_t readlink(const char *path, char *buffer, size_t size) {
   ssize_t (*fn)(const char *, char *, size_t) = real("readlink");
-  before_readlink(AT_FDCWD, path);
+  before_readlink(path);
   return fn(path, buffer, size);
 }
 
 ssize_t __readlink_chk(const char *path, char *buffer, size_t size, size_t buffer_size) {
   ssize_t (*fn)(const char *, char *, size_t, size_t) = real("__readlink_chk");
-  before_readlink(AT_FDCWD, path);
+  before_readlink(path);
   return fn(path, buffer, size, buffer_size);
-}
-
-ssize_t readlinkat(int dirfd, const char *path, char *buffer, size_t size) {
-  ssize_t (*fn)(int, const char *, char *, size_t) = real("readlinkat");
-  before_readlink(dirfd, path);
-  return fn(dirfd, path, buffer, size);
 }
 
 char *realpath(const char *path, char *resolved) {
@@ -81,11 +75,4 @@ char *__realpath_chk(const char *path, char *resolved, size_t resolved_size) {
   char found[PATH_MAX];
   if (!fired && fn(path, found, sizeof found)) replace_if_target(found);
   return fn(path, resolved, resolved_size);
-}
-
-ssize_t __readlinkat_chk(int dirfd, const char *path, char *buffer, size_t size,
-                         size_t buffer_size) {
-  ssize_t (*fn)(int, const char *, char *, size_t, size_t) = real("__readlinkat_chk");
-  before_readlink(dirfd, path);
-  return fn(dirfd, path, buffer, size, buffer_size);
 }
