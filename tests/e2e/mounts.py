@@ -11,13 +11,17 @@ import subprocess
 import time
 import unittest
 
+# The administrator's programs, also where PATH leaves them out.
+ENV = dict(os.environ, PATH=os.pathsep.join([os.environ.get("PATH", os.defpath), "/usr/sbin",
+                                             "/sbin"]))
+
 
 def _need(*programs):
     if os.name != "posix" or os.geteuid() != 0:
         raise unittest.SkipTest("mounting needs root")
     if not os.path.exists("/dev/fuse"):
         raise unittest.SkipTest("no /dev/fuse: FUSE cannot be mounted here")
-    missing = [p for p in programs if not shutil.which(p)]
+    missing = [p for p in programs if not shutil.which(p, path=ENV["PATH"])]
     # CI installs them: a skip there would hide a missing install step.
     if missing and os.environ.get("CI") == "true":
         raise AssertionError("not installed: %s (tools/install_deps.sh)" % " ".join(missing))
@@ -26,7 +30,7 @@ def _need(*programs):
 
 
 def _run(command, why):
-    proc = subprocess.run(command, capture_output=True, timeout=60)
+    proc = subprocess.run(command, capture_output=True, timeout=60, env=ENV)
     if proc.returncode != 0:
         raise unittest.SkipTest("%s: %s" % (why, proc.stderr.decode(errors="replace").strip()))
     return proc.stdout.decode().strip()
@@ -44,10 +48,10 @@ def _mount(test, name, command):
 def _unmount(point):
     # A FUSE daemon may still be busy with the last release: try for a while.
     for _ in range(25):
-        if subprocess.run(["umount", point], capture_output=True).returncode == 0:
+        if subprocess.run(["umount", point], capture_output=True, env=ENV).returncode == 0:
             return
         time.sleep(0.2)
-    subprocess.run(["umount", "--lazy", point], capture_output=True)
+    subprocess.run(["umount", "--lazy", point], capture_output=True, env=ENV)
 
 
 def exfat(test):
@@ -58,7 +62,7 @@ def exfat(test):
         f.truncate(32 << 20)
     _run(["mkfs.exfat", image], "mkfs.exfat")
     device = _run(["losetup", "--find", "--show", image], "no loop device")
-    test.addCleanup(subprocess.run, ["losetup", "-d", device], capture_output=True)
+    test.addCleanup(subprocess.run, ["losetup", "-d", device], capture_output=True, env=ENV)
     return _mount(test, "exfat", ["mount.exfat-fuse", device])
 
 
@@ -88,7 +92,8 @@ def sshfs(test, *options):
     os.makedirs("/run/sshd", 0o755, exist_ok=True)  # sshd's privilege separation folder
     log = open(os.path.join(keys, "sshd.log"), "wb")
     test.addCleanup(log.close)
-    sshd = subprocess.Popen([shutil.which("sshd"), "-D", "-e", "-f", config], stderr=log)
+    sshd = subprocess.Popen([shutil.which("sshd", path=ENV["PATH"]), "-D", "-e", "-f", config],
+                            stderr=log, env=ENV)
     test.addCleanup(sshd.wait, 10)
     test.addCleanup(sshd.terminate)
     for _ in range(100):
