@@ -6,8 +6,10 @@ set -euo pipefail
 
 packages=(cmake make g++ pkg-config zlib1g-dev libargtable2-dev libgtest-dev googletest
           python3 zip unzip p7zip-full libarchive-tools clang libclang-rt-14-dev groff-base
-          strace time clang-format clang-tidy shellcheck pyflakes3 "$@")
-# time: peak memory in bench/run_bench.sh; clang-format to pyflakes3: tools/lint.sh
+          strace time clang-format clang-tidy shellcheck pyflakes3
+          fuse3 exfat-fuse exfatprogs openssh-server openssh-client sshfs "$@")
+# time: peak memory in bench/run_bench.sh; clang-format to pyflakes3: tools/lint.sh;
+# fuse3 to sshfs: the end-to-end tests on mounted file systems (tests/e2e/mounts.py)
 
 missing=()
 for p in "${packages[@]}"; do

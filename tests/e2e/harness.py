@@ -7,11 +7,13 @@ import os
 import re
 import shlex
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 # Set by ctest; VRD_RUNNER is an optional launcher such as "wine".
 SOURCE_DIR = os.environ.get("VRD_SOURCE_DIR") or os.path.abspath(
@@ -54,6 +56,12 @@ def banner(skin_file=None):
 def not_found(name):
     return ("ERROR: File not found: {0}\nThis program must be started from the folder where the"
             " {0} file is in.\nAlso check file permissions of {0}\n").format(name)
+
+
+def text(output):
+    """Output as the tests compare it: line numbers masked, plain line ends."""
+    return _LOCATION.sub(lambda m: "[%s:#] " % m.group(1),
+                         output.decode(errors="surrogateescape").replace("\r\n", "\n"))
 
 
 def native(entry):
@@ -102,6 +110,29 @@ def file_bytes(path):
 def stray_files(folder):
     """Hidden files in the folder: working copies left behind."""
     return sorted(name for name in os.listdir(folder) if name.startswith("."))
+
+
+# A stored entry that another program can rewrite in place; make_skin options.
+NOTES = "notes/shared.txt"
+WITH_NOTES = ("--text", NOTES + "=" + "written by the skin's author " * 4)
+
+
+def rewrite_in_place(path):
+    """Another program's change that keeps the file, its size and its time stamps (put back
+    with utimensat): the stored entry NOTES gets other bytes, its CRC updated in the local
+    header and the central directory. Returns the file's bytes after the change."""
+    st = os.stat(path)
+    data = bytearray(file_bytes(path))
+    central, local = skin._central_records(data)[NOTES]
+    start = local + 30 + sum(struct.unpack_from("<HH", data, local + 26))
+    end = start + struct.unpack_from("<I", data, central + 20)[0]
+    data[start:end] = data[start:end].swapcase()
+    for field in (central + 16, local + 14):
+        struct.pack_into("<I", data, field, zlib.crc32(data[start:end]))
+    with open(path, "r+b") as f:
+        f.write(data)
+    os.utime(path, ns=(st.st_atime_ns, st.st_mtime_ns))
+    return bytes(data)
 
 
 def injected(fault):

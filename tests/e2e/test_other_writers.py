@@ -16,7 +16,9 @@ import time
 import unittest
 
 import harness
-from harness import ABORTED, banner, file_bytes, read_entries, settings_text, skin, stray_files
+import mounts
+from harness import (ABORTED, banner, file_bytes, read_entries, settings_text, skin, stray_files,
+                     text)
 
 POSIX_ONLY = harness.RUNNER or os.name != "posix"
 CHANGED = "ERROR: [file:#] %s(): Another program changed the archive after it was read: vrd.zip\n"
@@ -30,12 +32,6 @@ QUESTIONS = {  # menu answer: the question that confirms the change
     "3": "Reset to default setup, [y]es [n]o ? ",
     "4": "Apply these settings, [y]es [n]o ? ",
 }
-
-
-def text(output):
-    """Output as the tests compare it: line numbers masked, plain line ends."""
-    return harness._LOCATION.sub(lambda m: "[%s:#] " % m.group(1),
-                                 output.decode().replace("\r\n", "\n"))
 
 
 def live_position(entries, item_id):
@@ -105,6 +101,18 @@ class OtherWritersTest(harness.TestCase):
                 proc.stdin.write(answers)
                 proc.stdin.flush()
 
+    def confirm_after(self, answer, disturb):
+        """A run of menu `answer` waiting at its confirming question while disturb() runs, then
+        answered "y": (exit status, output, the skin's bytes right after disturb())."""
+        proc = self.start(["--nowait"], stdin=subprocess.PIPE)
+        proc.stdin.write(answer.encode() + b"\n")
+        proc.stdin.flush()
+        self.answer_until(proc, QUESTIONS[answer])
+        disturb()
+        disturbed = file_bytes(self.archive)
+        out, _ = proc.communicate(b"y\n", timeout=60)
+        return proc.returncode, text(out), disturbed
+
     def test_change_while_a_question_waits_is_never_overwritten(self):
         def other_import():
             proc = self.import_run("cursor.cfg", CURSOR[2])
@@ -114,31 +122,77 @@ class OtherWritersTest(harness.TestCase):
             skin.main([self.archive, "--version", "11"])
 
         def rewritten_in_place():
-            # Same size, time stamp put back: only the change time tells.
-            st = os.stat(self.archive)
-            with open(self.archive, "r+b") as f:
-                f.seek(-1, os.SEEK_END)
-                last = f.read(1)
-                f.seek(-1, os.SEEK_END)
-                f.write(bytes([last[0] ^ 1]))
-            os.utime(self.archive, ns=(st.st_atime_ns, st.st_mtime_ns))
+            harness.rewrite_in_place(self.archive)
 
         self.write_file("vrd.cfg", CHAT[2])
-        for answer, question in sorted(QUESTIONS.items()):
+        for answer in sorted(QUESTIONS):
             for disturb in (other_import, other_build, rewritten_in_place):
                 with self.subTest(menu=answer, disturbance=disturb.__name__):
-                    self.make_skin()
-                    proc = self.start(["--nowait"], stdin=subprocess.PIPE)
-                    proc.stdin.write(answer.encode() + b"\n")
-                    proc.stdin.flush()
-                    self.answer_until(proc, question)
-                    disturb()
-                    disturbed = file_bytes(self.archive)
-                    out, _ = proc.communicate(b"y\n", timeout=60)
-                    self.assertEqual(proc.returncode, 1)
-                    self.assertTrue(text(out).endswith(CHANGED % "OpenZip" + ABORTED), out)
+                    self.make_skin("vrd.zip", *harness.WITH_NOTES)
+                    status, out, disturbed = self.confirm_after(answer, disturb)
+                    self.assertEqual(status, 1)
+                    self.assertTrue(out.endswith(CHANGED % "OpenZip" + ABORTED), out)
                     self.assertTrue(file_bytes(self.archive) == disturbed, "overwritten")
                     self.assertEqual(stray_files(self.dir), [])
+
+    @unittest.skipIf(POSIX_ONLY, "mounts")
+    def test_change_in_place_on_whole_second_file_systems_is_never_overwritten(self):
+        # Through these the file keeps its inode, its size and its times to the
+        # second, and the change time equals the modification time: only the
+        # content tells that another program was there.
+        home = self.dir
+        for name, mount in (("exFAT", mounts.exfat), ("sshfs", mounts.sshfs),
+                            ("sshfs -o workaround=rename",
+                             lambda test: mounts.sshfs(test, "workaround=rename"))):
+            with self.subTest(file_system=name):
+                self.dir = tempfile.mkdtemp(dir=home)
+                self.dir = mount(self)
+                self.make_skin("vrd.zip", *harness.WITH_NOTES)
+                before = os.stat(self.archive)
+                status, out, disturbed = self.confirm_after(
+                    "1", lambda: harness.rewrite_in_place(self.archive))
+                self.assertRegex(out, r"ERROR: \[file:#\] (Open|Close)Zip\(\): Another program "
+                                 r"changed the archive after it was read: vrd\.zip\n%s$" % ABORTED)
+                self.assertEqual(status, 1, out)
+                self.assertTrue(file_bytes(self.archive) == disturbed, "overwritten")
+                self.assertEqual(before.st_ino, os.stat(self.archive).st_ino)
+                # Where nothing changed, the same check lets the change through.
+                proc = self.import_run("vrd.cfg", CHAT[2])
+                self.assertEqual(proc.wait(timeout=60), 0, proc.stdout.read().decode())
+                self.assertEqual(live_position(read_entries(self.archive), CHAT[0]), CHAT[1])
+                self.assertEqual(stray_files(self.dir), [])
+
+    @unittest.skipIf(POSIX_ONLY or not os.path.isfile(os.environ.get("VRD_E2E_SHIM", "")),
+                     "needs the preloaded replace_on_lookup module (a Linux build)")
+    def test_file_replaced_while_opened_is_no_error(self):
+        # Another run publishes a copy between this run's open of the file and
+        # its look-up of where the open file lives.
+        cases = [  # file replaced, arguments, input, how the output ends
+            ("vrd.zip", ["--nowait"], "2\n", harness.listing()),
+            ("vrd.zip", ["--import", "--nowait"], "", "Successfully applied.\n"),
+            ("vrd.cfg", ["--nowait"], "5\ny\ny\n", "File successfully written.\n"),
+        ]
+        asan = os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+        for target, args, stdin, ending in cases:
+            with self.subTest(replaced=target, input=stdin, args=args):
+                self.make_skin()
+                self.write_file("vrd.cfg", CHAT[2])
+                shutil.copy(self.path(target), self.path("copy"))
+                env = dict(os.environ, LD_PRELOAD=os.environ["VRD_E2E_SHIM"], ASAN_OPTIONS=asan,
+                           VRD_SHIM_TARGET=os.path.realpath(self.path(target)),
+                           VRD_SHIM_COPY=self.path("copy"), VRD_SHIM_FIRED=self.path("fired"))
+                proc = subprocess.run(self.command(*args), cwd=self.dir, input=stdin.encode(),
+                                      capture_output=True, env=env, timeout=60)
+                out = text(proc.stdout) + proc.stderr.decode()
+                self.assertTrue(os.path.exists(self.path("fired")),
+                                "no look-up replaced the file (readlink of /proc/self/fd/N or "
+                                "realpath):\n" + out)
+                os.remove(self.path("fired"))
+                self.assertEqual(proc.returncode, 0, out)
+                self.assertTrue(out.endswith(ending), out)
+                self.assertEqual(stray_files(self.dir), [])
+                if args[0] == "--import":
+                    self.assertEqual(live_position(read_entries(self.archive), CHAT[0]), CHAT[1])
 
     def test_only_our_stale_working_files_go(self):
         self.make_skin()
