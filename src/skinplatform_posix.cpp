@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,99 +22,13 @@
 #include "linuxcalls.h"
 #include "scoped.h"
 #include "skinplatform.h"
+#include "startup.h"
 
 namespace {
 
-// --- removal of named working files on interrupting signals ---
-
-// A signal handler may only touch plain static data, so the armed paths live
-// here: one slot for each named working file in use at the same time (the
-// skin's and the settings file's).
-const int kSlots = 4;
-char g_armedpath[kSlots][PATH_MAX + 1];
-volatile sig_atomic_t g_armed[kSlots];
-
-const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
-const int kSignalCount = sizeof kSignals / sizeof kSignals[0];
-struct sigaction g_oldactions[kSignalCount];
-bool g_installed[kSignalCount];
-bool g_atexitregistered = false;
-
-void RemoveArmed() {
-  for (int slot = 0; slot < kSlots; ++slot) {
-    if (g_armed[slot]) unlink(g_armedpath[slot]);
-  }
-}
-
-extern "C" void RemoveOnSignal(int sig) {
-  RemoveArmed();
-  // Die the way the signal would have killed us, so the parent sees it.
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-extern "C" void RemoveAtExit() { RemoveArmed(); }
-
-// Keeps the handled signals pending while the armed paths or the files they
-// name change, so the handler never sees half of an update.
-class SignalBlock {
- public:
-  SignalBlock() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kSignals) sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalBlock() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  SignalBlock(const SignalBlock&) = delete;
-  SignalBlock& operator=(const SignalBlock&) = delete;
-
- private:
-  sigset_t old_;
-};
-
-void InstallHandlers() {
-  for (int i = 0; i < kSignalCount; ++i) {
-    if (g_installed[i]) continue;
-    struct sigaction current;
-    if (sigaction(kSignals[i], nullptr, &current) != 0) continue;
-    // A signal ignored by whoever started us (nohup, background jobs) must
-    // stay ignored; then it cannot end the run either.
-    if (current.sa_handler == SIG_IGN) continue;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof(action));
-    action.sa_handler = RemoveOnSignal;
-    sigfillset(&action.sa_mask);
-    if (sigaction(kSignals[i], &action, &g_oldactions[i]) == 0) g_installed[i] = true;
-  }
-  if (!g_atexitregistered) g_atexitregistered = atexit(RemoveAtExit) == 0;
-}
-
-// Call with the signals blocked. False when every slot is taken.
-bool Arm(const std::string& path) {
-  for (int slot = 0; slot < kSlots; ++slot) {
-    if (g_armed[slot]) continue;
-    std::snprintf(g_armedpath[slot], sizeof g_armedpath[slot], "%s", path.c_str());
-    g_armed[slot] = 1;
-    InstallHandlers();
-    return true;
-  }
-  return false;
-}
-
-// Call with the signals blocked.
-void Disarm(const std::string& path) {
-  bool armed = false;
-  for (int slot = 0; slot < kSlots; ++slot) {
-    if (g_armed[slot] && path == g_armedpath[slot]) g_armed[slot] = 0;
-    armed = armed || g_armed[slot];
-  }
-  if (armed) return;
-  for (int i = 0; i < kSignalCount; ++i) {
-    if (g_installed[i]) sigaction(kSignals[i], &g_oldactions[i], nullptr);
-    g_installed[i] = false;
-  }
-}
+using removal::Arm;
+using removal::Disarm;
+using removal::SignalBlock;
 
 // --- helpers ---
 
@@ -255,9 +168,10 @@ int CreateNamedFile(const std::string& folder, const std::string& prefix, mode_t
       return -1;
     }
     if (!Arm(*path)) {
+      const int code = errno;
       unlink(path->c_str());
       close(fd);
-      errno = EMFILE;
+      errno = code;
       return -1;
     }
     // A cleaning run could have taken the file for stale before the lock:
@@ -542,8 +456,9 @@ class PosixSkinPlatform : public SkinPlatform {
     std::string named;
     if (!LinkUnnamed(static_cast<int>(*work), folder, prefix, &named)) return Failed(error);
     if (!Arm(named)) {
+      const int code = errno;
       unlink(named.c_str());
-      return Failed(error, EMFILE);
+      return Failed(error, code);
     }
     *workpath = named;
     return SysResult::kOk;
