@@ -114,12 +114,15 @@ def linked(maps):
     for path in maps:
         with open(path, encoding="utf-8", errors="replace") as f:
             text = f.read()
+        # Relative names are the build folder's, where the linker ran.
+        here = os.path.dirname(os.path.abspath(path))
         members = text.split("Archive member included", 1)
         if len(members) == 2:
             section = re.split(r"\n(?:Discarded input sections|Allocating common symbols|"
                                r"Memory Configuration)", members[1], maxsplit=1)[0]
-            files |= set(re.findall(r"^(/\S+\.a)\(", section, re.M))
-        files |= set(m for m in re.findall(r"^LOAD (\S+)$", text, re.M)
+            files |= set(os.path.join(here, m)
+                         for m in re.findall(r"^(\S+\.a)\(", section, re.M))
+        files |= set(os.path.join(here, m) for m in re.findall(r"^LOAD (\S+)$", text, re.M)
                      if re.search(r"\.(o|obj)$", m))
     if not files:
         sys.exit("no linked files in %s" % " ".join(maps))
@@ -165,18 +168,35 @@ class Packages:
                 sys.exit("%s: in no package unpacked into %s" % (path, d))
         if any(real.startswith(d + "/") for d in self.ours):
             return None
-        for candidate in dict.fromkeys([path, real, re.sub(r"^/usr/", "/", real)]):
-            found = subprocess.run(["dpkg", "-S", candidate], capture_output=True, text=True)
-            if found.returncode == 0:
-                pkg = found.stdout.split(":", 1)[0].split(",")[0].strip()
+        for candidate in self.candidates(path):
+            if candidate in self.owners:
+                pkg = self.owners[candidate]
                 info = query(pkg, "${Version}\t${source:Package}").split("\t")
                 return (pkg, info[0], info[1], "/usr/share/doc/%s/copyright" % pkg, False)
         sys.exit("%s: no package holds it, and it is not built here" % path)
 
+    @staticmethod
+    def candidates(path):
+        """The names the package database may know a file by (merged /usr)."""
+        names = [os.path.normpath(path), os.path.realpath(path)]
+        return list(dict.fromkeys(names + [re.sub(r"^/usr/", "/", n) for n in names]))
+
+    def look_up(self, paths):
+        """Asks the package database once for the packages of all PATHS."""
+        names = sorted(set(n for p in paths for n in self.candidates(p)))
+        found = subprocess.run(["dpkg", "-S"] + names, capture_output=True, text=True)
+        self.owners = {}
+        for line in found.stdout.splitlines():
+            packages, _, name = line.partition(": ")
+            if name in names:
+                self.owners[name] = packages.split(",")[0].split(":")[0].strip()
+
     def components(self, maps):
         """Source package -> dict of version, packages, files, copyright, kind."""
         found = {}
-        for path in linked(maps):
+        files = linked(maps)
+        self.look_up(files)
+        for path in files:
             pkg = self.package(path)
             if pkg is None:
                 continue
@@ -199,7 +219,8 @@ def sha256(path):
 
 
 def wrap(text, indent=""):
-    words, lines, line = text.split(), [], indent
+    """TEXT in lines of at most 76 characters; INDENT before each but the first."""
+    words, lines, line = text.split(), [], ""
     for w in words:
         if len(line) + len(w) + 1 > 76 and line.strip():
             lines.append(line.rstrip())
@@ -222,32 +243,37 @@ def notice(args):
                  "(README.md, tools/release.sh), is the file %s, published beside this "
                  "download and named in its SHA256SUMS (SHA-256 %s)."
                  % (archive, sha256(args.source_archive))), ""]
+    lgpl = [n for k, n in (("glibc", "the GNU C Library"), ("argtable2", "argtable2"))
+            if any(c["kind"] == k for c in components.values())]
     if args.static:
-        out += [wrap(
+        out += [wrap("The program is linked statically with the libraries below.")]
+    if args.static and lgpl:
+        out[-1] = wrap(
             "The program is linked statically with the libraries below. Those under "
-            "the GNU Lesser or Library General Public License (the GNU C Library, "
-            "argtable2) give you the right to change them and to link the program "
-            "again with your changed library: unpack %s, build it as README.md says "
-            "(tools/release.sh builds this program byte for byte), and put your "
-            "changed library in the place of the one named below. The sources of "
-            "the libraries are Debian's source packages of the versions named below "
-            "(\"apt-get source PACKAGE=VERSION\"). On request the developers give "
-            "you the object files of this program to link without building." % archive),
-            ""]
+            "the GNU Lesser or Library General Public License (%s) give you the "
+            "right to change them and to link the program again with your changed "
+            "library: unpack %s, build it as README.md says (tools/release.sh builds "
+            "this program byte for byte), and put your changed library in the place "
+            "of the one named below. The sources of the libraries are Debian's "
+            "source packages of the versions named below (\"apt-get source "
+            "PACKAGE=VERSION\"). On request the developers give you the object "
+            "files of this program to link without building." % (", ".join(lgpl), archive))
+    if args.static:
+        out.append("")
     out += ["What the program contains", "-------------------------"]
     if args.map:
         out += [wrap("Besides its own code, read from the program's link map:"), ""]
     for source in sorted(components, key=lambda s: (components[s]["kind"], s)):
         c = components[source]
-        how = ("built here from Debian's source package %s %s" % (source, c["version"])
+        how = ("Built here from Debian's source package %s %s" % (source, c["version"])
                if c["built_here"] else
-               "Debian source package %s %s (%s)" % (source, c["version"],
-                                                      ", ".join(sorted(c["packages"]))))
-        out += [wrap("- " + LICENCES[c["kind"]] + ".", ""),
-                wrap("From %s; linked: %s." % (how, ", ".join(sorted(c["files"]))), "  ")]
+               "From Debian's source package %s %s (%s)" % (source, c["version"],
+                                                            ", ".join(sorted(c["packages"]))))
+        out += [wrap("- %s. %s; linked: %s." % (LICENCES[c["kind"]], how,
+                                              ", ".join(sorted(c["files"]))), "  ")]
     for component in args.component:
         name, version, licence, _ = component.split("|", 3)
-        out += [wrap("- %s %s: %s." % (name, version, licence))]
+        out += [wrap("- %s %s: %s." % (name, version, licence), "  ")]
     out += ["", "Notices of each library", "-----------------------",
             wrap("Below, the copyright file of each Debian package named above, as "
                  "Debian ships it, and the notices of the other components. The "
