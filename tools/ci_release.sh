@@ -173,9 +173,10 @@ player "$scratch/downloads" 'tar -xzf vrdskincfg-*-linux-$(uname -m).tar.gz' 'cd
 ! HOME="$home" PATH=/usr/bin:/bin bash -c 'command -v vrdskincfg' >/dev/null || fail "vrdskincfg found before the PATH note"
 # shellcheck disable=SC2016
 player "$home" 'export PATH="$HOME/.local/bin:$PATH"' -- 'vrdskincfg --help >/dev/null'
-HOME="$home" bash -c 'source /usr/share/bash-completion/bash_completion && _completion_loader vrdskincfg &&
+HOME="$home" bash -c 'source /usr/share/bash-completion/bash_completion; _completion_loader vrdskincfg;
   complete -p vrdskincfg' >/dev/null 2>&1 || fail "bash-completion does not find the completion the guide copies"
-[ "$(HOME="$home" fish -c 'complete -C"vrdskincfg --sk"' | cut -f 1)" = --skin= ] ||
+# fish loads the completion of a command it finds in PATH.
+[ "$(HOME="$home" PATH="$home/.local/bin:/usr/bin:/bin" fish -c 'complete -C"vrdskincfg --sk"' | cut -f 1)" = --skin= ] ||
   fail "fish does not find the completion the guide copies"
 # The update script, with a skin set up in the game's folder and a new one downloaded.
 python3 tools/make_skin.py "$home/game/vrd.zip" --live 18=3 --live 1=1
@@ -262,11 +263,14 @@ notices "the Windows zip" "$scratch/zip/NOTICE.txt" build-release/win/vrdskincfg
   --from-source libargtable2.a=libargtable2-dev
 strings -e l "$scratch/zip/vrdskincfgw.exe" | grep -q -x -F "$version" ||
   fail "the Windows program's version information does not say $version"
-# Every licence, notice or guide file the zip's Windows texts name is in the zip.
+# Every licence, notice or guide file the zip's Windows texts name is in the
+# zip (the notices of the libraries, from "=== " on, are Debian's texts;
+# README.md is the source archive's).
 while read -r name; do
   [ -f "$scratch/zip/$name" ] || fail "the zip's texts name $name, which the zip lacks"
-done < <(grep -h -o -E '\b(LICENSE|NOTICE|NEWS|README)([A-Za-z0-9.-]*[A-Za-z0-9])?' \
-           "$scratch/zip/"{README,NOTICE}.txt | sort -u)
+done < <(sed '/^=== /q' "$scratch/zip/NOTICE.txt" | cat "$scratch/zip/README.txt" - |
+           grep -o -E '\b(LICENSE|NOTICE|NEWS|README)([A-Za-z0-9.-]*[A-Za-z0-9])?' | grep -v -x README.md |
+           sort -u)
 wineboot -i >/dev/null 2>&1
 folder="$scratch/Юрий"
 mkdir "$folder" && python3 tools/make_skin.py "$folder/vrd.zip" && cp "$scratch/x86_64/a/vrd.cfg" "$folder/vrd.cfg"

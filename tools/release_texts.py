@@ -245,6 +245,7 @@ def notice(args):
                  % (archive, sha256(args.source_archive))), ""]
     lgpl = [n for k, n in (("glibc", "the GNU C Library"), ("argtable2", "argtable2"))
             if any(c["kind"] == k for c in components.values())]
+    lgpl += [c.split("|")[0] for c in args.component if "LGPL" in c.split("|")[2]]
     if args.static:
         out += [wrap("The program is linked statically with the libraries below.")]
     if args.static and lgpl:
@@ -274,11 +275,6 @@ def notice(args):
     for component in args.component:
         name, version, licence, _ = component.split("|", 3)
         out += [wrap("- %s %s: %s." % (name, version, licence), "  ")]
-    out += ["", "Notices of each library", "-----------------------",
-            wrap("Below, the copyright file of each Debian package named above, as "
-                 "Debian ships it, and the notices of the other components. The "
-                 "licence texts they name in /usr/share/common-licenses/ (on a "
-                 "Debian system) are the files LICENSE.<name>%s beside this one." % args.suffix)]
     texts = {}
     for source in sorted(components):
         c = components[source]
@@ -286,19 +282,26 @@ def notice(args):
     for component in args.component:
         name, version, _, path = component.split("|", 3)
         texts.setdefault(path, []).append("%s %s" % (name, version))
-    licences = set()
+    licences, notices = set(), []
     for path, names in texts.items():
         with open(path, encoding="utf-8", errors="replace") as f:
             text = f.read().rstrip("\n")
         title = "=== " + ", ".join(names) + " ==="
-        out += ["", title, "", text]
+        notices += ["", title, "", text]
         for name in re.findall(r"/usr/share/common-licenses/([A-Za-z0-9+_-]+(?:\.\d+)?)", text):
             if os.path.isfile("/usr/share/common-licenses/" + name):
                 licences.add(os.path.realpath("/usr/share/common-licenses/" + name))
+    files = ["LICENSE.%s%s" % (os.path.basename(p), args.suffix) for p in sorted(licences)]
+    out += ["", "Notices of each library", "-----------------------",
+            wrap("Below, the copyright file of each Debian package named above, as "
+                 "Debian ships it, and the notices of the other components. The "
+                 "licence texts they name in /usr/share/common-licenses/ (on a "
+                 "Debian system) are beside this one: %s." % ", ".join(files))] + notices
     os.makedirs(args.out, exist_ok=True)
     with open(os.path.join(args.out, "NOTICE"), "w", encoding="utf-8") as f:
         f.write("\n".join(out) + "\n")
     for path in sorted(licences):
+        # The suffix is the zip's to add.
         with open(path, "rb") as src, \
                 open(os.path.join(args.out, "LICENSE." + os.path.basename(path)), "wb") as dst:
             dst.write(src.read())
