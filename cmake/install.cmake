@@ -1,14 +1,14 @@
 # Install rules and the Debian package: the program, its manual page, its
-# bash completion, the players' guide, NEWS, our licence and the licences of
-# the libraries linked into it.
+# completions for bash, zsh and fish, the players' guide, NEWS, the copyright
+# file and our licence.
 #   cmake --install BUILD [--prefix P]    # P/bin, P/share/man/man1, P/share/doc/vrdskincfg,
-#                                         # P/share/bash-completion/completions
+#                                         # P/share/{bash-completion,zsh,fish}/...
 #   cmake --build BUILD --target uninstall   # removes them again
-#   cpack --config BUILD/CPackConfig.cmake   # (Linux) vrdskincfg_<build>-1_<arch>.deb
+#   cpack --config BUILD/CPackConfig.cmake   # (Linux) vrdskincfg_<version>-1_<arch>.deb
 include(GNUInstallDirs)
 
-# The packages carry VRD_BUILD, the build number the program prints:
-# CMakeLists.txt reads it from BUILD_NUMBER.
+# The packages carry VRD_VERSION, <build>.<release>: CMakeLists.txt reads it
+# from BUILD_NUMBER and RELEASE_NUMBER.
 
 install(TARGETS ${VRD_PROGNAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -24,23 +24,30 @@ if(NOT VRD_PLATFORM STREQUAL "windows")
   # Under the program's name, so that "man vrdskincfgm" finds it on a Mac.
   install(FILES ${_vrd_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           RENAME ${VRD_PROGNAME}.1.gz)
-  # bash-completion loads it by the program's name when the name is first completed.
-  install(FILES doc/vrdskincfg.bash-completion
+  # bash-completion loads it by the program's name when the name is first
+  # completed, fish likewise; zsh's compinit reads every file of its folders
+  # (Debian's zsh: vendor-completions). All three are made by
+  # tools/completions.py from one description of the options.
+  install(FILES doc/completions/vrdskincfg.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${VRD_PROGNAME})
+  install(FILES doc/completions/_vrdskincfg DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+  install(FILES doc/completions/vrdskincfg.fish
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d RENAME ${VRD_PROGNAME}.fish)
 endif()
 
-# The players' guide, what changed, our licence, the licences of the
-# libraries linked in, and Debian's machine-readable copyright file.
+# The players' guide, what changed, and Debian's machine-readable copyright
+# file (with this release's source archive named in it); our licence apart,
+# as the copyright file holds it for the Debian package. The release adds
+# the notices of each download's libraries (tools/release_texts.py).
 if(VRD_PLATFORM STREQUAL "windows")
   install(FILES doc/README-windows.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.txt)
 else()
   install(FILES doc/README-linux.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
 endif()
-install(FILES NEWS.md LICENSE doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES doc/licenses/zlib.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.zlib)
-install(FILES doc/licenses/argtable2.txt DESTINATION ${CMAKE_INSTALL_DOCDIR}
-        RENAME LICENSE.argtable2)
-install(FILES doc/licenses/LGPL-2.txt DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME LICENSE.LGPL-2)
+install(FILES NEWS.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+configure_file(doc/copyright ${CMAKE_BINARY_DIR}/copyright @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT copyright)
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
 
 # cmake --build BUILD --target uninstall removes what the last install of
 # BUILD put in place, as listed in BUILD/install_manifest.txt.
@@ -63,17 +70,15 @@ if(VRD_PLATFORM STREQUAL "linux")
       COMMAND_ERROR_IS_FATAL ANY)")
   endif()
 
-  # The package's changelog, for the package only: its date is the release's
-  # (SOURCE_DATE_EPOCH when set, which string(TIMESTAMP) follows).
-  string(TIMESTAMP _vrd_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-  file(WRITE ${CMAKE_BINARY_DIR}/changelog.Debian
-    "vrdskincfg (${VRD_BUILD}-1) unstable; urgency=medium\n\n"
-    "  * Build ${VRD_BUILD}; what it changed for players is in NEWS.md.\n\n"
-    " -- ${VRD_DEB_MAINTAINER}  ${_vrd_date}\n")
+  # The package's changelog, for the package only: one entry per release of
+  # NEWS.md, dated as there.
+  find_program(VRD_PYTHON3 python3 REQUIRED)
   set(_vrd_changelog ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
   add_custom_command(OUTPUT ${_vrd_changelog}
+    COMMAND ${VRD_PYTHON3} ${CMAKE_SOURCE_DIR}/tools/release_texts.py changelog
+            ${CMAKE_SOURCE_DIR}/NEWS.md "${VRD_DEB_MAINTAINER}" ${CMAKE_BINARY_DIR}/changelog.Debian
     COMMAND gzip -n -9 -f -k ${CMAKE_BINARY_DIR}/changelog.Debian
-    DEPENDS ${CMAKE_BINARY_DIR}/changelog.Debian VERBATIM)
+    DEPENDS ${CMAKE_SOURCE_DIR}/NEWS.md ${CMAKE_SOURCE_DIR}/tools/release_texts.py VERBATIM)
   add_custom_target(debian_changelog ALL DEPENDS ${_vrd_changelog})
   install(FILES ${_vrd_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT debian EXCLUDE_FROM_ALL)
@@ -86,7 +91,7 @@ if(VRD_PLATFORM STREQUAL "linux")
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME vrdskincfg)
-  set(CPACK_PACKAGE_VERSION ${VRD_BUILD})
+  set(CPACK_PACKAGE_VERSION ${VRD_VERSION})
   set(CPACK_PACKAGE_CONTACT "${VRD_DEB_MAINTAINER}")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set up the user-interface skin of the game client")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
@@ -114,11 +119,12 @@ if(VRD_PLATFORM STREQUAL "linux")
     # Depends from the libraries the program really needs.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   endif()
-  # One package of everything, the changelog included. File times in the
+  # One package of everything but LICENSE (the copyright file holds it), the
+  # changelog included. File times in the
   # package come from SOURCE_DATE_EPOCH when it is set.
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-  set(CPACK_COMPONENTS_ALL Unspecified debian)
+  set(CPACK_COMPONENTS_ALL Unspecified copyright debian)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_STRIP_FILES ON)
   set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)

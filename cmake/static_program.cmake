@@ -12,6 +12,10 @@ if(VRD_STATIC_PROGRAM)
   set_target_properties(vrd_static_program PROPERTIES OUTPUT_NAME ${VRD_PROGNAME}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/static VRD_STATIC_LINK ON)
   target_link_options(vrd_static_program PRIVATE -static-pie)
+  if(VRD_LINK_MAP)
+    target_link_options(vrd_static_program PRIVATE
+                        LINKER:-Map=${CMAKE_BINARY_DIR}/static/${VRD_PROGNAME}.map)
+  endif()
   # The engine's zlib: the static library when the program being linked is
   # this one, the shared one (as found) for every other.
   set_property(TARGET zipengine PROPERTY INTERFACE_LINK_LIBRARIES

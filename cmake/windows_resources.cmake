@@ -1,10 +1,9 @@
 # The Windows program's resources: its manifest and version information.
-# VRD_BUILD is the build number that CMakeLists.txt reads from BUILD_NUMBER.
+# Both carry the release version VRD_VERSION (CMakeLists.txt), <build>.<release>.
 if(VRD_PLATFORM STREQUAL "windows")
   enable_language(RC)
   target_sources(${VRD_PROGNAME} PRIVATE ${CMAKE_SOURCE_DIR}/src/vrdskincfgw.rc)
-  target_compile_definitions(${VRD_PROGNAME} PRIVATE VRD_BUILD_NUMBER=${VRD_BUILD})
-  # The manifest carries the build number too; windres finds it in the
+  # The manifest carries the version too; windres finds it in the
   # folder of generated headers, and a change to it must rebuild the resources.
   set(_vrd_manifest ${CMAKE_BINARY_DIR}/generated/vrdskincfgw.manifest)
   configure_file(${CMAKE_SOURCE_DIR}/src/vrdskincfgw.manifest.in ${_vrd_manifest} @ONLY)

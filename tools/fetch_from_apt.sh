@@ -7,7 +7,10 @@
 #       unpacks the source of PACKAGE into DEST (the Windows build's argtable2)
 #   tools/fetch_from_apt.sh ARCH DEST PACKAGE...
 #       unpacks the binary packages of architecture ARCH into the folder DEST
-#       (the aarch64 build's zlib and argtable2: DEST/usr/include, DEST/usr/lib/...)
+#       (the aarch64 build's zlib and argtable2: DEST/usr/include, DEST/usr/lib/...);
+#       DEST/.packages/PACKAGE.control holds each package's Package, Version and
+#       Source fields, DEST/.packages/PACKAGE.list its files (as usr/lib/...),
+#       for the release's notices
 # Both keep what an earlier call unpacked (a marker is written last, so an
 # interrupted unpack is redone): build scripts call this every time.
 set -euo pipefail
@@ -18,7 +21,7 @@ shift 2
 [ $# -gt 0 ] || { echo "usage: $0 source|ARCH DEST PACKAGE..." >&2; exit 1; }
 mkdir -p "$dest"
 dest=$(cd "$dest" && pwd)
-marker="$dest/.unpacked-$kind-$(echo "$@" | tr ' ' '+')"
+marker="$dest/.unpacked2-$kind-$(echo "$@" | tr ' ' '+')"
 [ -f "$marker" ] && exit 0
 
 work=$(mktemp -d)
@@ -64,7 +67,13 @@ if [ "$kind" = source ]; then
   tar -xf "$tarball" -C "$dest" --strip-components=1
 else
   (cd "$work/get" && apt-get "${apt_opts[@]}" -qq download "${@/%/:$kind}" >&2)
-  for deb in "$work"/get/*.deb; do dpkg-deb -x "$deb" "$dest"; done
+  mkdir -p "$dest/.packages"
+  for deb in "$work"/get/*.deb; do
+    dpkg-deb -x "$deb" "$dest"
+    package=$(dpkg-deb -f "$deb" Package)
+    dpkg-deb -f "$deb" Package Version Source >"$dest/.packages/$package.control"
+    dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./\(.*[^/]\)$|\1|p' >"$dest/.packages/$package.list"
+  done
   # Links such as usr/lib/.../libz.so -> /lib/.../libz.so.1 point into DEST.
   find "$dest" -type l -lname '/*' | while read -r link; do
     ln -sfn "$dest$(readlink "$link")" "$link"

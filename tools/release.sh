@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
-# Builds the release packages of the current commit into dist/:
-#   vrdskincfg-<build>-linux-x86_64.tar.gz    static Linux program, manual page, guide, licences
-#   vrdskincfg-<build>-linux-aarch64.tar.gz   the same for ARM64 (cross-built)
-#   vrdskincfg_<build>-1_amd64.deb           Debian package (CPack; linked with the system's libraries)
-#   vrdskincfg_<build>-1_arm64.deb           the same for ARM64
-#   vrdskincfgw-<build>-win64.zip            the Windows program, README.txt, licences
+# Builds the release packages of the current commit into dist/, <version>
+# being <build>.<release> from BUILD_NUMBER and RELEASE_NUMBER:
+#   vrdskincfg-<version>-src.tar.gz            the complete source (git archive of the commit)
+#   vrdskincfg-<version>-linux-x86_64.tar.gz   static Linux program, manual page, completions,
+#                                              guide, notices of what the program contains
+#   vrdskincfg-<version>-linux-aarch64.tar.gz  the same for ARM64 (cross-built)
+#   vrdskincfg_<version>-1_amd64.deb           Debian package (CPack; linked with the system's libraries)
+#   vrdskincfg_<version>-1_arm64.deb           the same for ARM64
+#   vrdskincfgw-<version>-win64.zip            the folder vrdskincfgw-<version>-win64/: the
+#                                              Windows program, README.txt, notices, completer
 #   SHA256SUMS
+# The notices (NOTICE, LICENSE.*) are made by tools/release_texts.py from
+# each program's link map and the Debian packages the linked files come from.
+#   tools/release.sh --program   builds only the x86_64 static program, as the
+#                                tarball has it, into build-release/vrdskincfg
+#                                (the release check builds the source archive so)
 # The tarballs' programs are linked statically (glibc, libstdc++, zlib,
 # argtable2) so that they run on any Linux of their architecture; the
 # packages' programs use the system's libraries, as Debian wants, so that
@@ -22,28 +31,27 @@
 source "$(dirname "$0")/script_start.sh"
 out=${VRD_RELEASE_BUILD:-build-release}
 dist=${VRD_RELEASE_DIST:-dist}
+program_only=false
+[ "${1-}" != --program ] || program_only=true
 
-step "packages"
-bash tools/install_deps.sh dpkg-dev g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev \
-  g++-aarch64-linux-gnu
-
-build=$(cat BUILD_NUMBER)
-[ -n "$build" ] || { echo "$0: no build number in BUILD_NUMBER" >&2; exit 1; }
-SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+version=$(release_version)
+# The newest release of NEWS.md is this one.
+newest=$(python3 tools/release_texts.py releases NEWS.md | head -n 1)
+[ "${newest%% *}" = "$version" ] ||
+  { echo "$0: NEWS.md's newest release is ${newest%% *}, not $version (BUILD_NUMBER, RELEASE_NUMBER)" >&2; exit 1; }
+# Times from the last commit; in an unpacked source archive, which has no
+# git, from its files, which all carry that time.
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+  if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "note: the tree has uncommitted changes; they are built in, not in the source archive"
+  fi
+else
+  SOURCE_DATE_EPOCH=$(stat -c %Y CMakeLists.txt)
+fi
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 umask 022
-if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
-  echo "note: the tree has uncommitted changes; they are built in"
-fi
-rm -rf "$out" "$dist"
-mkdir -p "$out" "$dist"
 
-step "library sources (kept in build-sources/)"
-bash tools/fetch_from_apt.sh source build-sources/argtable2 argtable2
-bash tools/fetch_from_apt.sh arm64 build-sources/arm64 zlib1g zlib1g-dev libargtable2-dev
-arm64_lib="$root/build-sources/arm64/usr/lib/aarch64-linux-gnu"
-
-step "programs: Linux x86_64 and aarch64, Windows (side by side)"
 # Hardening as Debian's dpkg-buildflags gives it with hardening=+all (PIE is
 # the compilers' default); -ffile-prefix-map keeps the source path out.
 map="-ffile-prefix-map=$root=."
@@ -52,15 +60,46 @@ ldflags="-Wl,-z,relro -Wl,-z,now"
 configure() {  # NAME CMAKE-ARGS...: configures build-release/NAME for a Release build
   local name=$1
   shift
-  cmake -S . -B "$out/$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@"
+  cmake -S . -B "$out/$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVRD_LINK_MAP=ON "$@"
 }
 linux() {  # NAME ARGTABLE2-LIBRARY CMAKE-ARGS...: both Linux programs
   local name=$1 argtable2=$2
   shift 2
   configure "$name" -DVRD_STATIC_PROGRAM=ON -DARGTABLE2_LIBRARY="$argtable2" \
     -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" "$@" &&
-    cmake --build "$out/$name" -j"$jobs"
+    cmake --build "$out/$name" -j"$jobs" ${targets:+--target $targets}
 }
+strip_static() {  # ARCH STRIP-PROGRAM OUTPUT: the static program as the tarball has it
+  "$2" --remove-section=.comment --remove-section=.note -o "$3" "$out/$1/static/vrdskincfg"
+}
+
+if $program_only; then
+  rm -rf "$out" && mkdir -p "$out"
+  targets=vrd_static_program linux x86_64 "$(gcc -print-file-name=libargtable2.a)" >"$out/x86_64.log" 2>&1 ||
+    { cat "$out/x86_64.log"; exit 1; }
+  strip_static x86_64 strip "$out/vrdskincfg"
+  echo "built $out/vrdskincfg"
+  exit 0
+fi
+
+step "packages"
+bash tools/install_deps.sh dpkg-dev g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev \
+  g++-aarch64-linux-gnu
+rm -rf "$out" "$dist"
+mkdir -p "$out" "$dist"
+
+step "source archive"
+# The committed tree; git archive gives every file the commit's time, owner
+# and group root, in a fixed order; gzip -n leaves out name and time.
+source_archive="$dist/vrdskincfg-$version-src.tar.gz"
+git archive --format=tar --prefix="vrdskincfg-$version/" HEAD | gzip -n -9 >"$source_archive"
+
+step "library sources (kept in build-sources/)"
+bash tools/fetch_from_apt.sh source build-sources/argtable2 argtable2
+bash tools/fetch_from_apt.sh arm64 build-sources/arm64 zlib1g zlib1g-dev libargtable2-dev
+arm64_lib="$root/build-sources/arm64/usr/lib/aarch64-linux-gnu"
+
+step "programs: Linux x86_64 and aarch64, Windows (side by side)"
 windows() {
   configure win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVRD_PLATFORM=windows \
     -DARGTABLE2_SOURCE_DIR="$root/build-sources/argtable2" \
@@ -88,23 +127,34 @@ check_needed() {  # PROGRAM ALLOWED-REGEX
 }
 packaged='libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|libz\.so\.1|ld-linux-aarch64\.so\.1'
 
-folder="vrdskincfg-$build"
-tarball() {  # ARCH STRIP-PROGRAM: $dist/vrdskincfg-<build>-linux-ARCH.tar.gz
+# notices TITLE PROGRAM OUT-DIR NOTICE-ARGS...: OUT-DIR/NOTICE and the licence
+# texts it names, for the program of one download (tools/release_texts.py).
+notices() {
+  local title=$1 program=$2 dir=$3
+  shift 3
+  python3 tools/release_texts.py notice --title "$title" --program "$program" \
+    --source-archive "$source_archive" --ours "$root" --fetched build-sources/arm64 "$@" "$dir"
+  cp LICENSE "$dir/"
+}
+
+folder="vrdskincfg-$version"
+tarball() {  # ARCH STRIP-PROGRAM: $dist/vrdskincfg-<version>-linux-ARCH.tar.gz
   local arch=$1 strip=$2 stage="$root/$out/stage-$1"
   check_needed "$out/$arch/static/vrdskincfg" ''
-  cmake --install "$out/$arch" --prefix "$stage/$folder" >/dev/null
-  "$strip" --remove-section=.comment --remove-section=.note \
-    -o "$stage/$folder/bin/vrdskincfg" "$out/$arch/static/vrdskincfg"
+  cmake --install "$out/$arch" --prefix "$stage/$folder" --component Unspecified >/dev/null
+  strip_static "$arch" "$strip" "$stage/$folder/bin/vrdskincfg"
+  notices "vrdskincfg $version for Linux $arch: notices" bin/vrdskincfg \
+    "$stage/$folder/share/doc/vrdskincfg" --static --map "$out/$arch/static/vrdskincfg.map"
   # The players' guide also at the top, where they look first.
   cp "$stage/$folder/share/doc/vrdskincfg/README" "$stage/$folder/README"
   tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
     --mode='u+rw,go+rX,go-w' --format=gnu -C "$stage" -cf - "$folder" |
-    gzip -n -9 >"$dist/vrdskincfg-$build-linux-$arch.tar.gz"
+    gzip -n -9 >"$dist/vrdskincfg-$version-linux-$arch.tar.gz"
 }
-deb() {  # ARCH DEB-ARCH: $dist/vrdskincfg_<build>-1_DEB-ARCH.deb
+deb() {  # ARCH DEB-ARCH: $dist/vrdskincfg_<version>-1_DEB-ARCH.deb
   check_needed "$out/$1/vrdskincfg" "$packaged"
   (cd "$out/$1" && cpack -G DEB >/dev/null)
-  cp "$out/$1/packages/vrdskincfg_${build}-1_$2.deb" "$dist/"
+  cp "$out/$1/packages/vrdskincfg_${version}-1_$2.deb" "$dist/"
 }
 
 step "tarballs (static programs)"
@@ -116,38 +166,39 @@ deb x86_64 amd64
 # dpkg-shlibdeps cannot see arm64 libraries on this machine; the arm64
 # program is built by the same compiler and C library versions from the
 # same source, so it needs what the amd64 one needs.
-depends=$(dpkg-deb -f "$dist/vrdskincfg_${build}-1_amd64.deb" Depends)
+depends=$(dpkg-deb -f "$dist/vrdskincfg_${version}-1_amd64.deb" Depends)
 echo "Depends: $depends"
 cmake "$out/aarch64" -DVRD_DEB_DEPENDS="$depends" >/dev/null
 deb aarch64 arm64
-[ "$(dpkg-deb -f "$dist/vrdskincfg_${build}-1_arm64.deb" Depends)" = "$depends" ] ||
+[ "$(dpkg-deb -f "$dist/vrdskincfg_${version}-1_arm64.deb" Depends)" = "$depends" ] ||
   { echo "$0: the arm64 package does not declare the Depends above" >&2; exit 1; }
 
 step "Windows zip"
 exe="$out/vrdskincfgw.exe"
 x86_64-w64-mingw32-strip -o "$exe" "$out/win/vrdskincfgw.exe"
 bash tools/check_windows_imports.sh "$exe"
-# Text files get CR LF line ends, for Notepad and its kin.
-python3 - "$dist/vrdskincfgw-$build-win64.zip" <<EOF
+wintexts="$out/win-texts"
+notices "vrdskincfgw $version for Windows x64: notices" vrdskincfgw.exe "$wintexts" --static \
+  --map "$out/win/vrdskincfgw.map" --from-source libargtable2.a=libargtable2-dev --suffix .txt
+python3 tools/release_texts.py news-text NEWS.md "$wintexts/NEWS"
+cp doc/README-windows.txt "$wintexts/README"
+cp doc/completions/vrdskincfgw.ps1 "$wintexts/"
+# All in one folder; text files get CR LF line ends and .txt, for Notepad
+# and its kin.
+python3 - "$dist/vrdskincfgw-$version-win64.zip" "vrdskincfgw-$version-win64" "$exe" "$wintexts" <<EOF
 import os, sys, time, zipfile
-files = [  # name in the zip, source, text
-    ("vrdskincfgw.exe", "$exe", False),
-    ("README.txt", "doc/README-windows.txt", True),
-    ("NEWS.txt", "NEWS.md", True),
-    ("NOTICE.txt", "doc/NOTICE-windows.txt", True),
-    ("LICENSE.txt", "LICENSE", True),
-    ("LICENSE.zlib.txt", "doc/licenses/zlib.txt", True),
-    ("LICENSE.argtable2.txt", "doc/licenses/argtable2.txt", True),
-    ("LICENSE.LGPL-2.txt", "doc/licenses/LGPL-2.txt", True),
-]
+zipname, top, exe, texts = sys.argv[1:]
+files = [("vrdskincfgw.exe", exe, False)] + [  # name in the zip, source, text
+    (n if n.endswith(".ps1") else n + ".txt", os.path.join(texts, n), True)
+    for n in sorted(os.listdir(texts))]
 stamp = time.gmtime(int(os.environ["SOURCE_DATE_EPOCH"]))[:6]
-with zipfile.ZipFile(sys.argv[1], "w") as zf:
+with zipfile.ZipFile(zipname, "w") as zf:
     for name, source, text in files:
         with open(source, "rb") as f:
             data = f.read()
         if text:
             data = data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
-        info = zipfile.ZipInfo(name, date_time=stamp)
+        info = zipfile.ZipInfo(top + "/" + name, date_time=stamp)
         info.create_system = 0  # MS-DOS attributes, whoever makes the zip
         info.external_attr = 0x20  # archive bit
         info.compress_type = zipfile.ZIP_DEFLATED
@@ -155,8 +206,9 @@ with zipfile.ZipFile(sys.argv[1], "w") as zf:
 EOF
 
 step "checksums"
-(cd "$dist" && sha256sum "vrdskincfg-$build-linux-x86_64.tar.gz" "vrdskincfg-$build-linux-aarch64.tar.gz" \
-   "vrdskincfg_${build}-1_amd64.deb" "vrdskincfg_${build}-1_arm64.deb" \
-   "vrdskincfgw-$build-win64.zip" >SHA256SUMS)
+(cd "$dist" && sha256sum "vrdskincfg-$version-src.tar.gz" \
+   "vrdskincfg-$version-linux-x86_64.tar.gz" "vrdskincfg-$version-linux-aarch64.tar.gz" \
+   "vrdskincfg_${version}-1_amd64.deb" "vrdskincfg_${version}-1_arm64.deb" \
+   "vrdskincfgw-$version-win64.zip" >SHA256SUMS)
 echo "built from commit $(git rev-parse --short HEAD) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
 (cd "$dist" && for f in *; do printf '%10d  %s\n' "$(stat -c %s "$f")" "$f"; done && cat SHA256SUMS)

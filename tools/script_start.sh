@@ -8,3 +8,5 @@ cd "$root"
 jobs=$(nproc)
 
 step() { echo; echo "=== $*"; }
+# The release's version, <build>.<release>: 10.2 is build 10's second release.
+release_version() { echo "$(cat "$root/BUILD_NUMBER").$(cat "$root/RELEASE_NUMBER")"; }

@@ -1,6 +1,8 @@
 # bash completion for vrdskincfg (vrdskincfgm on macOS): the options, .zip
-# files after --skin=, any file after --ie=. Installed as
-# share/bash-completion/completions/<program>, where bash-completion finds it.
+# files after --skin=, any file after --ie=.
+# Made by tools/completions.py from its description of the options: edit that.
+# Installed as share/bash-completion/completions/<program>, where
+# bash-completion finds it.
 _vrdskincfg()
 {
     local cur prev words cword split
