@@ -26,7 +26,7 @@ class ExtractTest : public ArchiveTest {
 
 TEST_F(ExtractTest, ReadsBackWholeAndInBufferSizedPieces) {
   CZipArchive zip;
-  ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
+  ASSERT_TRUE(zip.Open(path_.c_str()));
   std::string buffer(65536, '\0');
   EXPECT_TRUE(zip.TestFile(5));
   EXPECT_FALSE(ExtractEntry(zip, 5, nullptr));  // a folder has nothing to extract
@@ -79,7 +79,7 @@ TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
     WriteFileBytes(path_, damaged);
     CZipArchive zip;
     CZipMemFile mem;
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
+    ASSERT_TRUE(zip.Open(path_.c_str()));
     uint16_t entry = static_cast<uint16_t>(c.entry), control = c.entry == 3 ? 4 : 3;
     EXPECT_EQ(CodeOf([&] { EXPECT_FALSE(zip.TestFile(entry)); }), c.testCode);
     EXPECT_TRUE(zip.TestFile(control));  // the failure left nothing open
@@ -100,7 +100,7 @@ TEST_F(ExtractTest, CorruptDeflateDataNeverPasses) {
     damaged[start + at] ^= 0x55;
     WriteFileBytes(path_, damaged);
     CZipArchive zip;
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
+    ASSERT_TRUE(zip.Open(path_.c_str()));
     // A stream that ends early is short data (badZipFile), not a pass.
     int code = CodeOf([&] { EXPECT_FALSE(zip.TestFile(3)); });
     EXPECT_TRUE(code == E::dataError || code == kCrc || code == kBad || code == E::bufError)

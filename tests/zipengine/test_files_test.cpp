@@ -15,7 +15,7 @@ std::string TestAll(const std::string& path, unsigned threads) {
   CZipFile file;
   file.Open(path.c_str(), CZipFile::modeRead, true);
   CZipArchive zip;
-  if (int code = CodeOf([&] { zip.Open(file, CZipArchive::zipOpenReadOnly); }); code != -1) {
+  if (int code = CodeOf([&] { zip.Open(file); }); code != -1) {
     return "open " + std::to_string(code);
   }
   std::string got;
@@ -45,7 +45,7 @@ void ExpectSameOnThreads(const std::string& path) {
 void Spoil(const std::string& path, uint16_t index, int headerByte) {
   std::string bytes = ReadFileBytes(path);
   CZipArchive zip;
-  zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly);
+  zip.Open(path.c_str());
   const CZipFileHeader& h = *zip.GetFileInfo(index);
   size_t at = h.m_uOffset + (headerByte >= 0
                                  ? static_cast<size_t>(headerByte)
@@ -87,7 +87,7 @@ TEST(TestFilesTest, SameAnswersOnSkinsWithOneDamagedEntry) {
     const std::string pristine = ReadFileBytes(skin);
     ExpectSameOnThreads(skin);
     CZipArchive zip;
-    zip.Open(skin.c_str(), CZipArchive::zipOpenReadOnly);
+    zip.Open(skin.c_str());
     const uint16_t count = zip.GetCount();
     zip.Close();
     const std::pair<uint16_t, int> damages[] = {
@@ -133,7 +133,7 @@ TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
     CountingFile file;
     file.Open(skin.c_str(), CZipFile::modeRead, true);
     CZipArchive zip;
-    zip.Open(file, CZipArchive::zipOpenReadOnly);
+    zip.Open(file);
     int passed = 0;
     for (uint16_t i = 0; way == 0 && i < zip.GetCount(); ++i) passed += zip.TestFile(i);
     if (way == 1) {
