@@ -209,4 +209,66 @@ TEST_F(UpdateTest, NewEntryHeaderFieldsFollowLevelAndHost) {
   }
 }
 
+// Moves every entry behind the first one further into the file, behind a
+// hole (no disk space), so that the directory starts `room` bytes before
+// 4 GiB.
+void PushTo4GiB(const std::string& path, uint32_t room) {
+  std::string b = ReadFileBytes(path);
+  const size_t end = b.rfind("PK\5\6"), second = Find(b, "PK\3\4", 1);
+  const uint32_t offset = Get32(b, end + kEndDirOffset);
+  const uint64_t gap = (uint64_t{1} << 32) - room - offset;
+  for (size_t at = b.find("PK\1\2", offset); at != std::string::npos;
+       at = b.find("PK\1\2", at + 1)) {
+    const uint32_t local = Get32(b, at + kCentralOffset);
+    if (local >= second) Put(b, at + kCentralOffset, static_cast<uint32_t>(local + gap));
+  }
+  Put(b, end + kEndDirOffset, static_cast<uint32_t>(offset + gap));
+  WriteFileBytes(path, b.substr(0, second));
+  std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(static_cast<std::streamoff>(second + gap));
+  out.write(b.data() + second, static_cast<std::streamsize>(b.size() - second));
+  ASSERT_TRUE(out.good());
+}
+
+// A change whose result would need Zip64 is refused before a byte is
+// written: planned (counting each new entry as large as deflate can make
+// it), and again when Close knows the result, before it copies the source.
+TEST_F(UpdateTest, ChangesThatWouldNeedZip64AreRefusedBeforeWriting) {
+  using Copies = std::vector<CZipArchive::PlannedCopy>;
+  Copies many;
+  for (int n = 0; n < 65533; ++n) many.push_back({"skinconfig/ver", "n/" + std::to_string(n)});
+  const struct {
+    const char* what;
+    Copies copies;
+    int code;
+  } cases[] = {
+      {"an entry replaced by a smaller one", {{"skinconfig/ver", "chat.xml"}}, -1},
+      {"a replaced entry copied on", {{"skinconfig/ver", "chat.xml"}, {"chat.xml", "x"}}, -1},
+      {"a missing source", {{"none", "x"}, {"none", "y"}}, -1},
+      {"past 4 GiB by the bound of deflate", {{"gui/pointer.png", "x"}}, CZipException::tooBigSize},
+      {"65535 entries", Copies(many.begin(), many.end() - 1), -1},
+      {"65536 entries", many, CZipException::tooManyFiles},
+  };
+  for (uint32_t room : {0u, 3000u}) {  // 0: not pushed, the counts only
+    if (room > 0) PushTo4GiB(path_, room);
+    CZipArchive reader;
+    ASSERT_TRUE(reader.Open(path_.c_str()));
+    for (const auto& c : cases) {
+      if ((room > 0) == (c.code == CZipException::tooManyFiles || c.copies.size() > 2)) continue;
+      SCOPED_TRACE(c.what);
+      EXPECT_EQ(CodeOf([&] { reader.CheckPlannedCopies(c.copies); }), c.code);
+    }
+    reader.Close();
+  }
+  // Close stops before the copy: the output holds no more than the new entry.
+  CZipFile source;
+  source.Open(path_.c_str(), CZipFile::modeRead, true);
+  CZipMemFile output;
+  CZipArchive zip;
+  ASSERT_TRUE(zip.OpenForUpdate(source, output));
+  ASSERT_TRUE(AddEntry(zip, "x", RandomBytes(7000, 3)));
+  EXPECT_EQ(CodeOf([&] { zip.Close(); }), CZipException::tooBigSize);
+  EXPECT_LT(output.GetLength(), 8000u);
+}
+
 }  // namespace
