@@ -13,7 +13,10 @@ if(VRD_STATIC_PROGRAM)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/static VRD_STATIC_LINK ON)
   target_link_options(vrd_static_program PRIVATE -static-pie)
   # The engine's zlib: the static library when the program being linked is
-  # this one, the shared one (as found) for every other.
-  set_property(TARGET zipengine PROPERTY INTERFACE_LINK_LIBRARIES
+  # this one, the shared one (as found) for every other. Everything else the
+  # engine links with stays as it is.
+  get_target_property(engine_links zipengine INTERFACE_LINK_LIBRARIES)
+  list(TRANSFORM engine_links REPLACE "^ZLIB::ZLIB$"
     "$<IF:$<BOOL:$<TARGET_PROPERTY:VRD_STATIC_LINK>>,${VRD_ZLIB_STATIC},ZLIB::ZLIB>")
+  set_property(TARGET zipengine PROPERTY INTERFACE_LINK_LIBRARIES "${engine_links}")
 endif()
