@@ -41,6 +41,26 @@ TEST_F(ExtractTest, ReadsBackWholeAndInBufferSizedPieces) {
   EXPECT_FALSE(zip.TestFile(99));
 }
 
+// Reads of a buffer's size and more go around the read buffer and must
+// move on as far as they read: a stored entry of 2.5 MiB read in pieces of
+// 1 MiB, from a disk file read at offsets.
+TEST(ExtractLargeTest, PiecesPastTheReadBufferMoveOn) {
+  ScopedTempDir tmp;
+  const std::string path = tmp.Sub("big.zip"), data = RandomBytes(2600000, 4);
+  WriteFileBytes(tmp.Sub("big.bin"), data);
+  Py(path, "zipfile.ZipFile(path, 'w').write(args[0], 'big.bin')\n", {tmp.Sub("big.bin")});
+  CZipFile file;
+  file.Open(path.c_str(), CZipFile::modeRead, true);
+  CZipArchive zip;
+  ASSERT_TRUE(zip.Open(file));
+  CZipMemFile mem;
+  ASSERT_TRUE(zip.ExtractFile(0, mem, true, 1u << 20));
+  std::string bytes(static_cast<size_t>(mem.GetLength()), '\0');
+  mem.Read(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  EXPECT_TRUE(bytes == data);
+  EXPECT_TRUE(zip.TestFile(0, 1u << 20));
+}
+
 // Adds delta to a field of the local and/or central record (-1: neither);
 // code -1: false without an exception.
 TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {

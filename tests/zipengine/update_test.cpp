@@ -271,4 +271,65 @@ TEST_F(UpdateTest, ChangesThatWouldNeedZip64AreRefusedBeforeWriting) {
   EXPECT_LT(output.GetLength(), 8000u);
 }
 
+// Names whose hashes share a slot of the name index (FNV-1a, as the
+// index hashes them, on 2^17 slots): a run that a removal must close up.
+std::vector<std::string> CollidingNames(size_t count) {
+  std::map<uint32_t, std::vector<std::string>> bySlot;
+  for (uint32_t n = 0;; ++n) {
+    const std::string name = "c/" + std::to_string(n);
+    uint32_t hash = 2166136261u;
+    for (char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    std::vector<std::string>& names = bySlot[hash & ((1u << 17) - 1)];
+    names.push_back(name);
+    if (names.size() == count) return names;
+  }
+}
+
+// Removing any one of names that collide in the index (the first, the
+// middle, the last of their run) leaves every other name findable; so do
+// entries of a reverse-ordered directory, whose update others read.
+TEST_F(UpdateTest, RemovalsKeepEveryOtherNameFindable) {
+  const std::vector<std::string> names = CollidingNames(4);
+  std::vector<Entry> entries = {{"other.txt", "other", 0}};
+  for (const std::string& name : names) entries.push_back({name, name + " data", 8});
+  for (size_t removed = 1; removed <= names.size(); ++removed) {
+    SCOPED_TRACE(entries[removed].name);
+    Make(entries);
+    UpdatedArchive update(path_);
+    ASSERT_TRUE(update.Open());
+    CZipArchive& zip = update.zip;
+    ASSERT_EQ(zip.FindFile(entries[removed].name.c_str()), removed);  // builds the index
+    ASSERT_TRUE(zip.RemoveFile(static_cast<uint16_t>(removed)));
+    for (size_t n = 0; n < entries.size(); ++n) {
+      const uint16_t expected = n == removed ? kNotFound : static_cast<uint16_t>(n - (n > removed));
+      EXPECT_EQ(zip.FindFile(entries[n].name.c_str()), expected) << entries[n].name;
+    }
+    update.Close();
+  }
+}
+
+// A directory that lists its entries in reverse order (as some writers'
+// archives do) is updated as one in file order: others read the result.
+TEST_F(UpdateTest, ReverseOrderedDirectoryIsUpdated) {
+  Py(path_,
+     "data = open(path, 'rb').read()\n"
+     "end = data.rfind(b'PK\\5\\6')\n"
+     "count = int.from_bytes(data[end + 10:end + 12], 'little')\n"
+     "at = int.from_bytes(data[end + 16:end + 20], 'little')\n"
+     "records = []\n"
+     "for _ in range(count):\n"
+     "    n, x, c = (int.from_bytes(data[at + k:at + k + 2], 'little') for k in (28, 30, 32))\n"
+     "    records.append(data[at:at + 46 + n + x + c])\n"
+     "    at += 46 + n + x + c\n"
+     "start = int.from_bytes(data[end + 16:end + 20], 'little')\n"
+     "open(path, 'wb').write(data[:start] + b''.join(reversed(records)) + data[at:])\n");
+  UpdatedArchive update(path_);
+  ASSERT_TRUE(update.Open());
+  ASSERT_EQ(update.zip.FindFile("gui/pointer.png"), 1);
+  ASSERT_TRUE(update.zip.RemoveFile(1));
+  ASSERT_TRUE(AddEntry(update.zip, "gui/pointer.png", "new pointer"));
+  update.Close();
+  ExpectOthersRead(path_, {entries_[0], entries_[2], {"gui/pointer.png", "new pointer", 8}});
+}
+
 }  // namespace
