@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ZipArchive.h"
+#include "ZipPlatform.h"
 #include "fuzz_scratch.h"
 #include "update_oracle.h"
 
@@ -201,7 +202,8 @@ inline UpdateOutcome ApplySteps(CZipArchive& zip, ziporacle::UpdateOracle& oracl
       CZipFileHeader* added = zip.GetFileInfo(static_cast<uint16_t>(zip.GetCount() - 1));
       stamp = static_cast<uint32_t>(added->m_uModDate) << 16 | added->m_uModTime;
     }
-    o.expected += OracleAnswer('a', oracle.Add(o.name, s.added, level, stamp));
+    const uint32_t attributes = ZipPlatform::GetDefaultAttributes(oracle.System(), false);
+    o.expected += OracleAnswer('a', oracle.Add(o.name, s.added, level, stamp, attributes));
   }
   try {
     zip.Close();

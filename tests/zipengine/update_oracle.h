@@ -70,9 +70,13 @@ class UpdateOracle {
     return uint32_t{h.m_uModDate} << 16 | h.m_uModTime;
   }
 
+  // The host system new entries are marked with.
+  uint8_t System() const { return system_; }
+
   // A new entry as AddNewFile makes it of `name`, `bytes` and `level`, with
-  // the DOS date and time `stamp`.
-  int Add(std::string name, const std::string& bytes, int level, uint32_t stamp) {
+  // the DOS date and time `stamp` and the external `attributes`.
+  int Add(std::string name, const std::string& bytes, int level, uint32_t stamp,
+          uint32_t attributes) {
     using namespace ZipFormat;
     if (headers_.size() >= CZipCentralDir::kMaxEntries) return 0;
     if (!changed_ && !LayoutSound()) return CZipException::badZipFile;
@@ -85,7 +89,7 @@ class UpdateOracle {
     h.SetFileName(name.c_str());
     h.m_uModDate = static_cast<uint16_t>(stamp >> 16);
     h.m_uModTime = static_cast<uint16_t>(stamp);
-    h.m_uExternalAttr = kUnixRegularFileMode << kUnixModeShift;
+    h.m_uExternalAttr = attributes;
     h.m_uVersionMadeBy = static_cast<uint16_t>(system_ << 8 | 20);
     h.m_uVersionNeeded = 20;
     h.m_uMethod = level == 0 ? kMethodStore : kMethodDeflate;

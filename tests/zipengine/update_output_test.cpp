@@ -14,13 +14,14 @@ using namespace ziptest;
 
 const time_t kClock = 1600000000;  // new entries get this time
 const uint32_t kStamp = ziporacle::UpdateOracle::StampOf(kClock);
+const uint32_t kAttributes = ZipFormat::kUnixRegularFileMode << ZipFormat::kUnixModeShift;
 
 // AddNewFile's steps (the program's arguments), at the fixed clock.
 bool AddAtClock(CZipArchive& zip, const std::string& name, const std::string& bytes,
                 int level = -1) {
   CZipFileHeader templ;
   templ.SetSystemCompatibility(3);
-  templ.m_uExternalAttr = ZipFormat::kUnixRegularFileMode << ZipFormat::kUnixModeShift;
+  templ.m_uExternalAttr = kAttributes;
   templ.SetFileName(name.c_str());
   templ.SetTime(kClock);
   if (bytes.size() < 5) level = 0;
@@ -74,7 +75,7 @@ void RunSteps(CZipArchive& zip, ziporacle::UpdateOracle& oracle, uint32_t seed, 
       const int level = bytes.size() < 5 ? 0 : levels[a / 7 % 4];
       go = both(
           'a', [&] { return AddAtClock(zip, name, bytes, level); },
-          oracle.Add(name, bytes, level, kStamp));
+          oracle.Add(name, bytes, level, kStamp, kAttributes));
     } else if (op < 8 && count > 0) {
       // A failed extraction leaves bytes that were never written. Reading
       // is the engine's alone: its exceptions stand in both logs.
@@ -98,7 +99,7 @@ void RunSteps(CZipArchive& zip, ziporacle::UpdateOracle& oracle, uint32_t seed, 
                'r', [&] { return zip.RemoveFile(to); }, oracle.Remove(to)) &&
            both(
                'a', [&] { return AddAtClock(zip, name, bytes); },
-               oracle.Add(name, bytes, -1, kStamp));
+               oracle.Add(name, bytes, -1, kStamp, kAttributes));
     } else if (count > 0) {
       const std::string answer =
           EngineAnswer('t', [&] { return zip.TestFile(static_cast<uint16_t>(a % count)); });
