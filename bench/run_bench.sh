@@ -5,8 +5,7 @@
 #      and the zlib floor (inflate + crc32 of the entries held in memory);
 #   2. replacing 28 entries spread through the archive (extract, remove,
 #      add, Close) through OpenForUpdate into a new file, which Close forces
-#      to the device, vs Info-ZIP "zip" replacing the same entries in a copy
-#      (and the former in-place update, for reference);
+#      to the device, vs Info-ZIP "zip" replacing the same entries in a copy;
 #   3. on two skins, one of about 49 MB and 3003 entries, one of 64,000
 #      tiny deflated entries besides the catalogue's (both with their live
 #      entries spread through them): the program's start-up ending at the
@@ -78,7 +77,7 @@ infozip_once() {
 # engine writes into a new file, as the program has it do; zip renames its
 # result over its copy, which frees the old file; "over" has the engine
 # write over its last output, which frees that file too.
-best_engine=""; best_over=""; best_inplace=""; best_zip=""
+best_engine=""; best_over=""; best_zip=""
 for _ in $(seq $ROUNDS); do
   rm -f "$WORK/engine.zip"
   t=$(value engine_replace_s "$("$BENCH" replace "$ARCHIVE" $N "$WORK/engine.zip")")
@@ -86,21 +85,14 @@ for _ in $(seq $ROUNDS); do
   best_zip=$(min "$best_zip" "$(infozip_once)")
   t=$(value engine_replace_s "$("$BENCH" replace "$ARCHIVE" $N "$WORK/engine.zip")")
   best_over=$(min "$best_over" "$t")
-  cp "$ARCHIVE" "$WORK/inplace.zip"
-  t=$(value engine_replace_s "$("$BENCH" replace "$WORK/inplace.zip" $N)")
-  best_inplace=$(min "$best_inplace" "$t")
 done
 unzip -tqq "$WORK/engine.zip" >/dev/null || echo "WARNING: unzip rejects the updated archive"
 rm -f "$WORK/engine.zip"
 engine_written=$(written "$BENCH" replace "$ARCHIVE" $N "$WORK/engine.zip")
-cp "$ARCHIVE" "$WORK/inplace.zip"
-inplace_written=$(written "$BENCH" replace "$WORK/inplace.zip" $N)
 size=$(stat -c %s "$ARCHIVE")
 echo "engine (output)   $best_engine s   engine/zip   $(ratio "$best_engine" "$best_zip")  (goal <= 0.80; Close forces the output to the device)"
 echo "  bytes written   $engine_written   $(ratio "$engine_written" "$size") times the archive"
 echo "engine (over)     $best_over s   over/zip     $(ratio "$best_over" "$best_zip")  (writing over its last output)"
-echo "engine (in place) $best_inplace s   in-place/zip $(ratio "$best_inplace" "$best_zip")  (the former algorithm)"
-echo "  bytes written   $inplace_written   $(ratio "$inplace_written" "$size") times the archive"
 echo "zip (Info-ZIP)    $(printf "%.4f" "$best_zip") s   (rewrites $(stat -c %s "$WORK/infozip.zip") bytes, no sync)"
 
 echo "== start-up and unattended import, on two skins"

@@ -5,10 +5,9 @@
 //   zip_bench floor ARCHIVE [REPEATS]  bare zlib: read the file, walk the
 //                                      directory, inflate + crc32 every entry
 //   zip_bench pick ARCHIVE N           names of N entries spread through it
-//   zip_bench replace ARCHIVE N [OUT]  extract, remove and add back those N
+//   zip_bench replace ARCHIVE N OUT    extract, remove and add back those N
 //                                      entries (as the program copies), Close;
-//                                      into OUT through OpenForUpdate, or else
-//                                      in place
+//                                      into OUT through OpenForUpdate
 // Prints "key value" lines; times are the best of REPEATS runs, in seconds.
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -43,7 +42,7 @@ int Test(const char* path, int repeats) {
   for (int r = 0; r < repeats; ++r) {
     CZipArchive zip;
     Clock::time_point start = Clock::now();
-    zip.Open(path, CZipArchive::zipOpenReadOnly);
+    zip.Open(path);
     bool passed = true;
     zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException*) {
       if (outcome != CZipArchive::testPassed) fprintf(stderr, "entry %u fails the test\n", index);
@@ -151,7 +150,7 @@ int Floor(const char* path, int repeats) {
 
 std::vector<std::string> Pick(const char* path, unsigned n) {
   CZipArchive zip;
-  zip.Open(path, CZipArchive::zipOpenReadOnly);
+  zip.Open(path);
   std::vector<std::string> names;
   unsigned count = zip.GetCount();
   for (unsigned k = 0; k < n && count > 0; ++k) {
@@ -163,27 +162,19 @@ std::vector<std::string> Pick(const char* path, unsigned n) {
 }
 
 // Replaces the entries as the program copies one over another: extract,
-// remove, add. Into OUT through OpenForUpdate (the program's way), or in
-// place when out is null.
+// remove, add. Into OUT through OpenForUpdate, as the program does.
 int Replace(const char* path, unsigned n, const char* out) {
   std::vector<std::string> names = Pick(path, n);
   Clock::time_point start = Clock::now();
   CZipArchive zip;
   CZipFile source, output;
-  if (out == nullptr) {
-    zip.Open(path, CZipArchive::zipOpen);
-  } else {
-    source.Open(path, CZipFile::modeRead, true);
-    output.Open(out, CZipFile::modeReadWrite | CZipFile::modeCreate, true);
-    zip.OpenForUpdate(source, output);
-  }
+  source.Open(path, CZipFile::modeRead, true);
+  output.Open(out, CZipFile::modeReadWrite | CZipFile::modeCreate, true);
+  zip.OpenForUpdate(source, output);
   for (const std::string& name : names) {
     uint16_t index = zip.FindFile(name.c_str());
-    CZipFileHeader* h = zip.GetFileInfo(index);
     CZipMemFile mem(1024);
-    mem.SetLength(h->m_uUncomprSize);
-    mem.SeekToBegin();
-    if (!zip.ExtractFile(index, mem, true, 65536) || !zip.RemoveFile(index, true) ||
+    if (!zip.ExtractToMemory(index, mem) || !zip.RemoveFile(index, true) ||
         !zip.AddNewFile(mem, name.c_str(), -1, CZipArchive::zipsmSafeSmart, 65536)) {
       fprintf(stderr, "cannot replace %s\n", name.c_str());
       return 1;
@@ -199,7 +190,7 @@ int Replace(const char* path, unsigned n, const char* out) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: zip_bench test|floor|pick|replace ARCHIVE [N [OUT]]\n");
+    fprintf(stderr, "usage: zip_bench test|floor|pick ARCHIVE [N] | replace ARCHIVE N OUT\n");
     return 2;
   }
   std::string mode = argv[1];
@@ -208,8 +199,7 @@ int main(int argc, char** argv) {
   try {
     if (mode == "test") return Test(path, number > 0 ? number : 1);
     if (mode == "floor") return Floor(path, number > 0 ? number : 1);
-    if (mode == "replace")
-      return Replace(path, number > 0 ? number : 28, argc > 4 ? argv[4] : nullptr);
+    if (mode == "replace" && argc > 4) return Replace(path, number > 0 ? number : 28, argv[4]);
     if (mode == "pick") {
       for (const std::string& name : Pick(path, number > 0 ? number : 28))
         printf("%s\n", name.c_str());

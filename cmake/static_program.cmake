@@ -17,7 +17,10 @@ if(VRD_STATIC_PROGRAM)
                         LINKER:-Map=${CMAKE_BINARY_DIR}/static/${VRD_PROGNAME}.map)
   endif()
   # The engine's zlib: the static library when the program being linked is
-  # this one, the shared one (as found) for every other.
-  set_property(TARGET zipengine PROPERTY INTERFACE_LINK_LIBRARIES
+  # this one, the shared one (as found) for every other. Everything else the
+  # engine links with stays as it is.
+  get_target_property(engine_links zipengine INTERFACE_LINK_LIBRARIES)
+  list(TRANSFORM engine_links REPLACE "^ZLIB::ZLIB$"
     "$<IF:$<BOOL:$<TARGET_PROPERTY:VRD_STATIC_LINK>>,${VRD_ZLIB_STATIC},ZLIB::ZLIB>")
+  set_property(TARGET zipengine PROPERTY INTERFACE_LINK_LIBRARIES "${engine_links}")
 endif()

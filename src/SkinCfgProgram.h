@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "ZipArchive.h"
 #include "buildconfig.h"
@@ -119,6 +120,9 @@ class SkinCfgProgram {
   void ShowSetup(bool active);
   bool ApplyValue(const SetupItemInfo* item, bool defaults);
   bool ApplyValues(bool defaults);
+  // The copies ApplyValues makes, in order (items with an invalid setting
+  // left out).
+  std::vector<CZipArchive::PlannedCopy> PlannedCopies(bool defaults) const;
 
   // --- item table (setup) ---
   bool SetupItem(SetupItemInfo* item, int32_t id, const char* name, const char* file1,
@@ -154,6 +158,9 @@ class SkinCfgProgram {
   bool FileExists(const char* name);
   bool CompareFiles(const char* name1, const char* name2, bool* equal);
   bool CopyFile(const char* source, const char* destination);
+  // Before any change: whether the open archive can take the copies without
+  // needing Zip64; reports the engine's refusal.
+  bool CheckCopiesFit(const std::vector<CZipArchive::PlannedCopy>& copies);
 
   // Fields, in the order of the run's state.
   bool waitonexit;

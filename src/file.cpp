@@ -23,10 +23,6 @@ namespace {
 
 const char kUnit[] = "file";
 
-// Close mode that releases the archive without writing anything more; used
-// when the working copy is thrown away anyway.
-const int kCloseWithoutWriting = 1;
-
 // The version text handed out by ReadVersionFile; each call overwrites it.
 char versionbuffer[16];
 
@@ -95,12 +91,7 @@ bool LoadEntry(SkinCfgProgram& p, const char* op, const char* what, const char* 
     p.PrintError(kUnit, __LINE__, "%s(): %s not found%s%s\n", op, what, separator, shown);
     return false;
   }
-  CZipFileHeader* header = p.zip.GetFileInfo(index);
-  if (header != nullptr) {
-    mem.SetLength(header->m_uUncomprSize);
-    mem.SeekToBegin();
-  }
-  if (header == nullptr || !p.zip.ExtractFile(index, mem, true, 65536)) {
+  if (!p.zip.ExtractToMemory(index, mem)) {
     p.PrintError(kUnit, __LINE__, "%s(): %s could not be extracted%s%s\n", op, what, separator,
                  shown);
     return false;
@@ -111,7 +102,7 @@ bool LoadEntry(SkinCfgProgram& p, const char* op, const char* what, const char* 
 // Releases the engine after a failed close, so no later call finds it open.
 void ForceClose(CZipArchive& zip) {
   try {
-    zip.Close(kCloseWithoutWriting, false);
+    zip.Close(CZipArchive::closeDiscard);
   } catch (...) {
     // Nothing more can be done here; CloseZip reports a still open archive.
   }
@@ -293,7 +284,7 @@ bool SkinCfgProgram::OpenZip(bool readonly) {
       PrintError(kUnit, __LINE__, "OpenZip(): File is not a zip archive: %s\n", zipfilename);
       return false;
     }
-    if (readonly ? !zip.Open(archivefile, CZipArchive::zipOpenReadOnly)
+    if (readonly ? !zip.Open(archivefile)
                  : !zip.OpenForUpdate(archivefile, AttachWorkFile(*this))) {
       PrintError(kUnit, __LINE__, "OpenZip(): Could not open archive: %s\n", zipfilename);
       return false;
@@ -323,7 +314,7 @@ bool SkinCfgProgram::CloseZip() {
   bool commit = changing && !discardchanges;
   discardchanges = false;
   const bool closed = Guarded(*this, "CloseZip", "archive", Effect::kNone, [&] {
-    zip.Close(changing && !commit ? kCloseWithoutWriting : 0, false);
+    zip.Close(changing && !commit ? CZipArchive::closeDiscard : CZipArchive::closeWrite);
     return true;
   });
   if (!closed) ForceClose(zip);
@@ -382,6 +373,13 @@ bool SkinCfgProgram::ReadVersionFile(const char** version) {
                                                      : sizeof(versionbuffer) - 1;
     if (used > 0) std::memcpy(versionbuffer, data.get(), used);
     *version = versionbuffer;
+    return true;
+  });
+}
+
+bool SkinCfgProgram::CheckCopiesFit(const std::vector<CZipArchive::PlannedCopy>& copies) {
+  return Guarded(*this, "OpenZip", "archive", Effect::kNone, [&] {
+    zip.CheckPlannedCopies(copies);
     return true;
   });
 }

@@ -7,8 +7,8 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 
+#include "ZipPlatform.h"
 #include "scoped.h"
 #include "skinplatform.h"
 
@@ -27,16 +27,8 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 HANDLE H(SkinPlatform::Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-      nullptr);
-  std::string result = length > 0 && text != nullptr ? std::string(text, length) : "";
-  if (text != nullptr) LocalFree(text);
-  while (!result.empty() && std::strchr("\r\n ", result.back()) != nullptr) result.pop_back();
-  if (result.empty()) result = "System error " + std::to_string(code);
-  return result;
+  std::string result = ZipPlatform::WindowsErrorText(code);
+  return result.empty() ? "System error " + std::to_string(code) : result;
 }
 
 SysResult Failed(std::string* error, DWORD code = GetLastError()) {

@@ -116,8 +116,10 @@ bool SkinCfgProgram::SkinCfg(int argc, char** argv) {
 }
 
 // Closes the read-only archive, reopens it writable, writes the setup and
-// commits it; only a committed change counts as applied.
+// commits it; only a committed change counts as applied. A result the
+// archive cannot hold is refused before anything is written.
 bool SkinCfgProgram::ApplyAndCommit(bool defaults) {
+  if (!CheckCopiesFit(PlannedCopies(defaults))) return false;
   if (!CloseZip()) return false;
   if (!OpenZip(false)) return false;
   if (!ApplyValues(defaults)) return false;
@@ -498,9 +500,29 @@ void SkinCfgProgram::ShowSetup(bool active) {
 
 // ---------------------------------------------------------------- applying
 
+namespace {
+
+// The position of the value applying sets, not checked yet.
+int32_t AppliedPosition(const SetupItemInfo* item, bool defaults) {
+  return defaults ? item->defaultval
+                  : (item->selectedval >= 0 ? item->selectedval : item->currentval);
+}
+
+}  // namespace
+
+std::vector<CZipArchive::PlannedCopy> SkinCfgProgram::PlannedCopies(bool defaults) const {
+  std::vector<CZipArchive::PlannedCopy> copies;
+  for (const SetupItemInfo& item : items) {
+    const int32_t pos = AppliedPosition(&item, defaults);
+    if (pos < 0 || pos >= item.numvalues) break;  // ApplyValues stops there
+    for (int32_t j = 0; j < item.numfiles; ++j)
+      copies.push_back({item.value[pos].file[j], item.file[j]});
+  }
+  return copies;
+}
+
 bool SkinCfgProgram::ApplyValue(const SetupItemInfo* item, bool defaults) {
-  int32_t pos =
-      defaults ? item->defaultval : (item->selectedval >= 0 ? item->selectedval : item->currentval);
+  const int32_t pos = AppliedPosition(item, defaults);
   if (pos < 0 || pos >= item->numvalues) {
     PrintError(kUnit, __LINE__, "ApplyValue(): Invalid item setting: %s\n", item->name);
     return false;

@@ -6,12 +6,6 @@
 #include "ZipFormat.h"
 #include "ZipPlatform.h"
 
-namespace {
-
-const uint32_t kGeneralBufferSize = 65536;
-
-}  // namespace
-
 const uint16_t CZipArchive::kNotFound;
 const uint64_t CZipArchive::kLayoutUnknown;
 
@@ -19,9 +13,6 @@ CZipArchive::CZipArchive()
     : m_bCaseSensitive(ZipPlatform::GetSystemCaseSensitivity()),
       m_iFileOpened(openedNothing),
       m_uArchiveSystCompatib(ZipPlatform::GetSystemID()),
-      m_uCompressionMethod(ZipFormat::kMethodDeflate),
-      m_uBufferSize(kGeneralBufferSize),
-      m_bSeparateOutput(false),
       m_uLayoutEnd(kLayoutUnknown),
       m_bLayoutBeforeAdd(false) {
   m_centralDir.Init(&m_storage);
@@ -31,7 +22,7 @@ CZipArchive::~CZipArchive() {
   // An owner that forgot Close still gets a readable archive; a destructor
   // must not throw, and Close leaves the file closed whatever happens.
   try {
-    Close(0, false);
+    Close(closeWrite);
   } catch (...) {
   }
 }
@@ -59,15 +50,11 @@ bool HasEndRecord(CZipStorage& storage) {
   return found;
 }
 
-bool IsOpenMode(int mode) {
-  return mode == CZipArchive::zipOpen || mode == CZipArchive::zipOpenReadOnly;
-}
-
 }  // namespace
 
 bool CZipArchive::IsZipArchive(const char* path) {
   CZipStorage storage;
-  storage.Open(path, true);
+  storage.Open(path);
   return HasEndRecord(storage);
 }
 
@@ -77,17 +64,16 @@ bool CZipArchive::IsZipArchive(CZipAbstractFile& file) {
   return HasEndRecord(storage);
 }
 
-bool CZipArchive::Open(const char* path, int mode, uint64_t) {
-  if (!IsClosed()) return false;
-  if (path == nullptr || !IsOpenMode(mode)) return false;
-  m_storage.Open(path, mode == zipOpenReadOnly);
+bool CZipArchive::Open(const char* path) {
+  if (!IsClosed() || path == nullptr) return false;
+  m_storage.Open(path);
   ReadDirectory();
   return true;
 }
 
-bool CZipArchive::Open(CZipAbstractFile& source, int mode) {
-  if (!IsClosed() || !IsOpenMode(mode)) return false;
-  m_storage.Open(source, mode == zipOpenReadOnly);
+bool CZipArchive::Open(CZipAbstractFile& source) {
+  if (!IsClosed()) return false;
+  m_storage.Open(source, true);
   ReadDirectory();
   return true;
 }
@@ -97,7 +83,6 @@ bool CZipArchive::OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& outp
   m_splice.Begin(source, output);
   m_storage.Open(m_splice, false);
   ReadDirectory();
-  m_bSeparateOutput = true;
   return true;
 }
 
@@ -114,10 +99,8 @@ void CZipArchive::ReadDirectory() {
 }
 
 void CZipArchive::ResetArchive() {
-  m_bSeparateOutput = false;
   m_uLayoutEnd = kLayoutUnknown;
   m_bLayoutBeforeAdd = false;
-  m_password.Release();
   m_iFileOpened = openedNothing;
   m_centralDir.Init(&m_storage);
   m_uArchiveSystCompatib = ZipPlatform::GetSystemID();
@@ -147,12 +130,12 @@ uint16_t CZipArchive::FindFile(const char* name, int caseMode, bool fileNameOnly
   return m_centralDir.FindFile(name, caseMode, fileNameOnly, m_bCaseSensitive);
 }
 
-std::string CZipArchive::Close(int afterException, bool) {
+std::string CZipArchive::Close(CloseMode mode) {
   if (IsClosed()) return std::string();
-  bool writeDirectory = afterException == 0 && !m_storage.IsReadOnly();
+  const bool afterException = mode == closeDiscard;
   try {
-    CloseEntries(afterException != 0);
-    WriteOut(writeDirectory);
+    CloseEntries(afterException);
+    if (!afterException && !m_storage.IsReadOnly()) WriteOut();
   } catch (...) {
     ReleaseAll();
     m_storage.Close(true);
@@ -160,26 +143,23 @@ std::string CZipArchive::Close(int afterException, bool) {
     throw;
   }
   ReleaseAll();
-  std::string path = m_storage.Close(afterException != 0);
+  std::string path = m_storage.Close(afterException);
   m_splice.End();
   return path;
 }
 
-void CZipArchive::WriteOut(bool writeDirectory) {
-  if (!writeDirectory) return;
-  if (m_bSeparateOutput) {
-    // The output gets every byte now, the directory behind them.
-    m_storage.Flush();
-    m_splice.WriteOut();
-    m_centralDir.Write();
-    m_storage.FlushFile();
-  } else if (m_centralDir.Write()) {
-    m_storage.FlushFile();
-  }
+void CZipArchive::WriteOut() {
+  // The output gets every byte now, the directory behind them; a result
+  // that cannot be stored is refused before the bulk of it is copied.
+  m_storage.Flush();
+  if (!m_centralDir.m_info.m_bInArchive) m_centralDir.CheckFits(DataEnd());
+  m_splice.WriteOut();
+  m_centralDir.Write();
+  m_storage.FlushFile();
 }
 
 void CZipArchive::CloseEntries(bool afterException) {
-  if (m_iFileOpened == openedExtract) CloseFile(nullptr, true);
+  if (m_iFileOpened == openedExtract) CloseFile(true);
   if (m_iFileOpened == openedCompress) CloseNewFile(afterException);
 }
 
@@ -187,7 +167,6 @@ void CZipArchive::ReleaseAll() {
   if (m_iFileOpened == openedCompress) AbandonNewFile();
   if (m_iFileOpened == openedExtract) ReleaseReading();
   m_centralDir.Close();
-  m_password.Release();
   m_testBuffer.Release();
   m_pCompressor.reset();
 }

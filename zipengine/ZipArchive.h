@@ -6,8 +6,7 @@
 // Terms used below:
 //   open      - Open or OpenForUpdate succeeded (or threw while reading the
 //               directory, see Open) and Close has not run yet;
-//   writable  - open, not read-only (zipOpen or OpenForUpdate), and not
-//               read-only because the directory could not be read;
+//   writable  - opened by OpenForUpdate, whose directory could be read;
 //   idle      - no entry open for reading (OpenFile) or for writing
 //               (OpenNewFile).
 //   file errors - the system error number (errno on POSIX, mapped on
@@ -33,14 +32,15 @@ class CZipCompressor;
 
 class CZipArchive {
  public:
-  enum OpenMode { zipOpen = 1, zipOpenReadOnly = 3 };
+  // How Close ends: writing the result, or dropping every change.
+  enum CloseMode { closeWrite, closeDiscard };
   enum { zipCaseDefault = 0, zipCaseSensitive = 1, zipCaseInsensitive = 2 };
   enum { zipsmSafeSmart = 7 };
   static const uint16_t kNotFound = 0xFFFF;
 
   CZipArchive();
-  // Closes an open archive as Close(0) does (its directory is written),
-  // swallowing any exception.
+  // Closes an open archive as Close(closeWrite) does, swallowing any
+  // exception.
   virtual ~CZipArchive();
   CZipArchive(const CZipArchive&) = delete;  // owns an open file
   CZipArchive& operator=(const CZipArchive&) = delete;
@@ -53,30 +53,27 @@ class CZipArchive {
   // move (a disk file is read at offsets and keeps it).
   static bool IsZipArchive(CZipAbstractFile& file);
 
-  // Opens the archive at `path` (zipOpen: read-write, zipOpenReadOnly) and
-  // reads its central directory. The volume size is not used.
-  // False, changing nothing: already open, no path, or another mode.
+  // Opens the archive at `path` for reading and reads its central
+  // directory. False, changing nothing: already open, or no path.
   // Throws: the file errors of opening it; cdirNotFound when no end record
   // is found; noZip64 for an archive that needs Zip64; badZipFile for an
   // inconsistent end record or directory, two entries at one offset (that
   // one without a path) or a short read.
-  // After a throw from reading the directory the archive stays open and
-  // read-only with the headers read so far, until Close; after a throw from
-  // opening the file it stays closed.
-  bool Open(const char* path, int mode = zipOpen, uint64_t volumeSize = 0);
+  // After a throw from reading the directory the archive stays open with
+  // the headers read so far, until Close; after a throw from opening the
+  // file it stays closed.
+  bool Open(const char* path);
   // Opens the archive held in a file the caller opened and keeps owning
   // (Close leaves it open). As Open(path), the exceptions carrying the
   // file's GetFilePath().
-  bool Open(CZipAbstractFile& source, int mode = zipOpenReadOnly);
-  // Opens the archive in `source` for changes without ever writing to it:
-  // Close(0) writes the whole resulting archive into `output` (an empty,
-  // readable and writable file) and forces it to the device, also when
-  // nothing changed. Both files stay the caller's and must stay open until
-  // Close.
-  // False, changing nothing: already open, or `source` is `output`.
-  // Throws as Open(path); write errors carry the output's path, the others
-  // the source's. After an exception or Close(afterException) the output
-  // holds nothing useful.
+  bool Open(CZipAbstractFile& source);
+  // Opens the archive in `source` for changes without ever writing to it,
+  // the one way to change an archive: Close(closeWrite) writes the whole
+  // resulting archive into `output` (an empty, readable and writable file)
+  // and forces it to the device, also when nothing changed. Both files stay the caller's and must
+  // stay open until Close. False, changing nothing: already open, or `source` is `output`. Throws
+  // as Open(path); write errors carry the output's path, the others the source's. After an
+  // exception or Close(closeDiscard) the output holds nothing useful.
   bool OpenForUpdate(CZipAbstractFile& source, CZipAbstractFile& output);
   // With `archive`: whether the archive is closed. Without: whether the
   // underlying file is closed. Never throws.
@@ -107,14 +104,14 @@ class CZipArchive {
   // entry is open for reading, for no buffer or a count of 0.
   // Throws badZipFile for a deflate stream that does not end where its data
   // ends, streamEnd to versionError from inflate, and file errors; the
-  // entry stays open (CloseFile(nullptr, true) releases it).
+  // entry stays open (CloseFile(true) releases it).
   uint32_t ReadFile(void* buffer, uint32_t count);
   // Closes the entry open for reading: 1 when all of its data was read,
   // -1 when some was left, 0 when no entry was open for reading. With
-  // `afterException` it only releases the entry (1). The path is not used.
+  // `afterException` it only releases the entry (1).
   // Throws badCrc when the data read does not match the stored CRC; the
   // archive is idle again before it throws.
-  int CloseFile(const char* path = nullptr, bool afterException = false);
+  int CloseFile(bool afterException = false);
   // Writes the data of entry `index` into `target` at its position (and,
   // with `rewind`, puts the position back where it was). Requires open and
   // idle.
@@ -126,6 +123,13 @@ class CZipArchive {
   // holds what was written so far.
   bool ExtractFile(uint16_t index, CZipAbstractFile& target, bool rewind = true,
                    uint32_t bufferSize = 65536);
+  // Extracts entry `index` whole into `target` from its start, as every
+  // user of the engine reads an entry: the memory file is first set to the
+  // size the header claims (when that is at most kMaxPresize: a damaged
+  // header claims up to 4 GiB), and is at position 0 afterwards. False and
+  // throws as ExtractFile.
+  bool ExtractToMemory(uint16_t index, CZipMemFile& target);
+  static const uint32_t kMaxPresize = 16u * 1024 * 1024;
   // Reads entry `index` whole and checks it, writing nothing. Requires open
   // and idle. True for a good entry and for a directory without data.
   // False: not open, a buffer size of 0, a bad index, or whatever OpenFile
@@ -153,16 +157,13 @@ class CZipArchive {
                  uint64_t minBytesPerThread = kMinBytesPerTestThread);
   static const uint64_t kMinBytesPerTestThread = uint64_t{1024} * 1024;
 
-  // Removes entry `index`, moving the data behind it down (or, opened by
-  // OpenForUpdate, dropping it from what Close writes). Requires writable
-  // and idle. `removeData` false only forgets the header.
+  // Removes entry `index`: its bytes, up to the next entry, are left out of
+  // what Close writes. Requires writable and idle. `removeData` false only
+  // forgets the header.
   // False, changing nothing: not writable, not idle, no entries, or an
   // index not below GetCount().
   // Throws badZipFile, before anything changes, when the entries overlap
-  // or run past the directory (moving them would lose data); internalError
-  // when a move ran out of data; file errors. After a throw during the move
-  // the file and the headers are in between: only Close (which writes a
-  // directory for the headers held) or Close(afterException) may follow.
+  // or run past the directory (cutting them would lose data).
   bool RemoveFile(uint16_t index, bool removeData = true);
   // Appends a new entry named `nameInZip` with the whole content of
   // `source` (read from its start), compressed at `level` (-1: zlib's
@@ -184,14 +185,11 @@ class CZipArchive {
   // The first step of AddNewFile: starts a new entry from the name, time
   // and attributes of `templ` (a name ending in a separator, or directory
   // attributes, make a stored directory entry) and writes its local
-  // header. The file path is not used; `replaceIndex` must be kNotFound
-  // (entries are always appended). Requires writable and idle; afterwards
-  // the new entry is open for WriteNewFile.
-  // False, changing nothing: not writable, not idle, 65535 entries, or a
-  // replace index.
+  // header; entries are always appended. Requires writable and idle;
+  // afterwards the new entry is open for WriteNewFile.
+  // False, changing nothing: not writable, not idle, or 65535 entries.
   // Throws as AddNewFile; after a throw no entry is open.
-  bool OpenNewFile(CZipFileHeader& templ, int level = -1, const char* filePath = nullptr,
-                   uint16_t replaceIndex = kNotFound);
+  bool OpenNewFile(CZipFileHeader& templ, int level = -1);
   // Adds `count` bytes to the entry open for writing. False when no entry is
   // open for writing, or for no buffer with a non-zero count.
   // Throws tooBigSize when the entry passes 4 GiB, streamEnd to
@@ -206,18 +204,33 @@ class CZipArchive {
   // it).
   bool CloseNewFile(bool afterException = false);
 
-  // Closes the archive: with `afterException` 0, finishes an entry open for
-  // writing (one open for reading is only released), writes the central
-  // directory when the archive changed (always, into the output, after
-  // OpenForUpdate) and forces the file to the device; otherwise drops any
-  // open entry and writes nothing. The time
-  // stamp flag is not used. Returns the archive's path, or "" when already
-  // closed.
+  // One copy of a planned change: the entry named `destination` (if there
+  // is one) gives way to a new entry of that name with the content of the
+  // entry named `source`, as a remove and AddNewFile at the default level
+  // make it. Names as FindFile takes them.
+  struct PlannedCopy {
+    std::string source, destination;
+  };
+  // Whether the open archive, changed by the copies in order, can be
+  // stored without Zip64, before anything is written: every new entry
+  // counts as large as deflate can make its content. Writes nothing; a
+  // copy whose source is missing is left out.
+  // Throws tooManyFiles for more than 65535 entries, tooBigSize for a new
+  // entry larger than 4 GiB or starting past it, or a directory that would
+  // start past 4 GiB or be larger.
+  void CheckPlannedCopies(const std::vector<PlannedCopy>& copies);
+
+  // Closes the archive. closeWrite finishes an entry open for writing (one
+  // open for reading is only released) and, after OpenForUpdate, writes
+  // the whole result into the output and forces it to the device (a
+  // result that would need Zip64 is refused before the source's bytes are
+  // copied); closeDiscard drops any open entry and writes nothing. Returns
+  // the archive's path, or "" when already closed.
   // Throws what CloseNewFile throws for an entry still open for writing,
   // tooLongData for a field longer than 65535 bytes, tooBigSize for a
-  // directory that would start or end past 4 GiB, and file errors. The
-  // archive is closed afterwards, also after a throw.
-  std::string Close(int afterException = 0, bool updateTimeStamp = false);
+  // directory that would start past 4 GiB or be larger, and file errors.
+  // The archive is closed afterwards, also after a throw.
+  std::string Close(CloseMode mode = closeWrite);
 
   // Everything below is the engine's own.
  private:
@@ -233,16 +246,16 @@ class CZipArchive {
   void ReleaseReading();
   unsigned TestThreads(unsigned threads, uint64_t minBytesPerThread);
   bool ReportTest(const TestReport& report, uint16_t index, uint32_t bufferSize);
-  void TestInParallel(const TestReport& report, uint32_t bufferSize, unsigned threads);
+  struct ParallelTest;
+  void PlanTestChunks(ParallelTest& test, unsigned threads);
+  void RunTestWorkers(ParallelTest& test, uint32_t bufferSize, unsigned threads);
+  void MergeTestReports(const ParallelTest& test, const TestReport& report, uint32_t bufferSize);
 
-  struct RemovalItem;
   bool RemoveAllEntries();
   void BeginChange();
   void CheckEntryLayout(uint64_t dataEnd);
   uint64_t DataEnd();
-  void RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd);
   uint64_t CutEntry(uint16_t index, uint64_t dataEnd);
-  void MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer);
 
   void PrepareNewHeader(CZipFileHeader& header, int& level);
   void StartNewEntry(CZipFileHeader& header, int level);
@@ -250,7 +263,7 @@ class CZipArchive {
   void AbandonNewFile();
 
   void CloseEntries(bool afterException);
-  void WriteOut(bool writeDirectory);
+  void WriteOut();
   void ReleaseAll();
 
   CZipStorage m_storage;
@@ -258,18 +271,14 @@ class CZipArchive {
   bool m_bCaseSensitive;
   int m_iFileOpened;
   uint8_t m_uArchiveSystCompatib;
-  CZipAutoBuffer m_password;
   CZipAutoBuffer m_testBuffer;  // TestFile's output, kept between entries
   std::unique_ptr<CZipCompressor> m_pCompressor;
-  uint16_t m_uCompressionMethod;
-  uint32_t m_uBufferSize;
-  bool m_bSeparateOutput;  // opened by OpenForUpdate: the storage's file is m_splice
   // The data end for which the entry layout was last found sound (see
   // CheckEntryLayout), or kLayoutUnknown.
   static const uint64_t kLayoutUnknown = UINT64_MAX;
   uint64_t m_uLayoutEnd;
-  bool m_bLayoutBeforeAdd;  // the entry being added starts at m_uLayoutEnd
-  CZipSplicedFile m_splice;
+  bool m_bLayoutBeforeAdd;   // the entry being added starts at m_uLayoutEnd
+  CZipSplicedFile m_splice;  // the storage's file while writable
 };
 
 #endif

@@ -44,7 +44,7 @@ void CZipArchive::ReleaseReading() {
   m_iFileOpened = openedNothing;
 }
 
-int CZipArchive::CloseFile(const char*, bool afterException) {
+int CZipArchive::CloseFile(bool afterException) {
   if (m_iFileOpened != openedExtract) return 0;
   if (afterException) {
     ReleaseReading();
@@ -79,11 +79,21 @@ bool CZipArchive::ExtractFile(uint16_t index, CZipAbstractFile& target, bool rew
       target.Write(buffer.GetBuffer(), n);
     ok = CloseFile() == 1;
   } catch (...) {
-    CloseFile(nullptr, true);
+    CloseFile(true);
     throw;
   }
   if (rewind) target.Seek(static_cast<int64_t>(start), CZipAbstractFile::begin);
   return ok;
+}
+
+const uint32_t CZipArchive::kMaxPresize;
+
+bool CZipArchive::ExtractToMemory(uint16_t index, CZipMemFile& target) {
+  const CZipFileHeader* header = GetFileInfo(index);
+  if (header == nullptr) return false;
+  if (header->m_uUncomprSize <= kMaxPresize) target.SetLength(header->m_uUncomprSize);
+  target.SeekToBegin();
+  return ExtractFile(index, target);
 }
 
 namespace {
@@ -133,7 +143,7 @@ bool TestEntry(CZipFileHeader& header, CZipStorage& storage, CZipCompressor& com
 }  // namespace
 
 bool CZipArchive::TestFile(uint16_t index, uint32_t bufferSize) {
-  if (IsClosed() || m_storage.IsSegmented() || bufferSize == 0) return false;
+  if (IsClosed() || bufferSize == 0) return false;
   CZipFileHeader* header = GetFileInfo(index);
   if (header == nullptr) return false;
   // With an entry open, only a directory (which reads nothing) is answered.
@@ -174,18 +184,6 @@ unsigned CZipArchive::TestThreads(unsigned threads, uint64_t minBytesPerThread) 
   return std::max(1u, std::min<unsigned>(threads, GetCount()));
 }
 
-void CZipArchive::TestFiles(const TestReport& report, uint32_t bufferSize, unsigned threads,
-                            uint64_t minBytesPerThread) {
-  threads = bufferSize == 0 ? 1 : TestThreads(threads, minBytesPerThread);
-  if (threads > 1) {
-    TestInParallel(report, bufferSize, threads);
-    return;
-  }
-  for (uint16_t index = 0; index < GetCount(); ++index) {
-    if (!ReportTest(report, index, bufferSize)) return;
-  }
-}
-
 bool CZipArchive::ReportTest(const TestReport& report, uint16_t index, uint32_t bufferSize) {
   TestOutcome outcome;
   try {
@@ -198,7 +196,15 @@ bool CZipArchive::ReportTest(const TestReport& report, uint16_t index, uint32_t 
   return report(index, outcome, nullptr);
 }
 
-void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, unsigned threads) {
+// What the threads of a parallel test share: the chunks of neighbouring
+// entries they take in turn, each entry's outcome, and the exceptions.
+struct CZipArchive::ParallelTest {
+  std::vector<uint16_t> chunkStarts;               // and the count behind the last chunk
+  std::vector<uint8_t> outcomes;                   // by index; kUntested where no thread got
+  std::vector<std::vector<TestFailure>> failures;  // by worker
+};
+
+void CZipArchive::PlanTestChunks(ParallelTest& test, unsigned threads) {
   const uint16_t count = GetCount();
   uint64_t total = 0;
   for (uint16_t index = 0; index < count; ++index) total += GetFileInfo(index)->m_uComprSize;
@@ -206,20 +212,22 @@ void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, 
   // other threads idle at the end.
   const uint64_t chunkBytes =
       std::max<uint64_t>(1, std::min(kTestChunkBytes, total / (uint64_t{4} * threads)));
-  std::vector<uint16_t> chunkStarts;
   uint64_t inChunk = chunkBytes;
   for (uint16_t index = 0; index < count; ++index) {
     if (inChunk >= chunkBytes) {
-      chunkStarts.push_back(index);
+      test.chunkStarts.push_back(index);
       inChunk = 0;
     }
     inChunk += GetFileInfo(index)->m_uComprSize + 1;
   }
-  const size_t chunks = chunkStarts.size();
-  chunkStarts.push_back(count);
+  test.chunkStarts.push_back(count);
+  test.outcomes.assign(count, kUntested);
+  test.failures.resize(threads);
+}
 
-  std::vector<uint8_t> outcomes(count, kUntested);
-  std::vector<std::vector<TestFailure>> failures(threads);
+void CZipArchive::RunTestWorkers(ParallelTest& test, uint32_t bufferSize, unsigned threads) {
+  const uint16_t count = GetCount();
+  const size_t chunks = test.chunkStarts.size() - 1;
   std::atomic<size_t> nextChunk(0);
   std::atomic<unsigned> nextWorker(0);
   CZipAbstractFile& file = m_storage.File();
@@ -239,18 +247,18 @@ void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, 
       CZipAutoBuffer buffer;
       PrepareBuffer(buffer, bufferSize);
       for (size_t chunk; (chunk = nextChunk++) < chunks;) {
-        const uint16_t end = chunkStarts[chunk + 1];
+        const uint16_t end = test.chunkStarts[chunk + 1];
         storage.SetReadAheadEnd(end < count ? before + GetFileInfo(end)->m_uOffset : directory);
-        for (uint16_t index = chunkStarts[chunk]; index < end; ++index) {
+        for (uint16_t index = test.chunkStarts[chunk]; index < end; ++index) {
           try {
             bool passed = TestEntry(*GetFileInfo(index), storage, *compressor, buffer, ignored);
-            outcomes[index] = passed ? testPassed : testFailed;
+            test.outcomes[index] = passed ? testPassed : testFailed;
           } catch (const CZipException& e) {
             const int systemError = errno;
-            failures[worker].push_back({index, systemError, e});
-            outcomes[index] = testThrew;
+            test.failures[worker].push_back({index, systemError, e});
+            test.outcomes[index] = testThrew;
           } catch (...) {
-            outcomes[index] = testThrewOther;
+            // This thread's own trouble (memory, say): the caller tests it.
           }
         }
       }
@@ -258,17 +266,20 @@ void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, 
     } catch (...) {
     }
   });
+}
 
+void CZipArchive::MergeTestReports(const ParallelTest& test, const TestReport& report,
+                                   uint32_t bufferSize) {
   std::vector<TestFailure> thrown;
-  for (std::vector<TestFailure>& list : failures) {
+  for (const std::vector<TestFailure>& list : test.failures) {
     thrown.insert(thrown.end(), list.begin(), list.end());
   }
   std::sort(thrown.begin(), thrown.end(),
             [](const TestFailure& a, const TestFailure& b) { return a.index < b.index; });
   size_t next = 0;
-  for (uint16_t index = 0; index < count; ++index) {
+  for (uint16_t index = 0; index < GetCount(); ++index) {
     bool go;
-    switch (outcomes[index]) {
+    switch (test.outcomes[index]) {
       case testThrew:
         while (thrown[next].index != index) next++;
         errno = thrown[next].systemError;
@@ -278,9 +289,24 @@ void CZipArchive::TestInParallel(const TestReport& report, uint32_t bufferSize, 
         go = ReportTest(report, index, bufferSize);
         break;
       default:
-        go = report(index, static_cast<TestOutcome>(outcomes[index]), nullptr);
+        go = report(index, static_cast<TestOutcome>(test.outcomes[index]), nullptr);
         break;
     }
     if (!go) return;
   }
+}
+
+void CZipArchive::TestFiles(const TestReport& report, uint32_t bufferSize, unsigned threads,
+                            uint64_t minBytesPerThread) {
+  threads = bufferSize == 0 ? 1 : TestThreads(threads, minBytesPerThread);
+  if (threads <= 1) {
+    for (uint16_t index = 0; index < GetCount(); ++index) {
+      if (!ReportTest(report, index, bufferSize)) return;
+    }
+    return;
+  }
+  ParallelTest test;
+  PlanTestChunks(test, threads);
+  RunTestWorkers(test, bufferSize, threads);
+  MergeTestReports(test, report, bufferSize);
 }

@@ -1,8 +1,9 @@
-// Changing an archive in place: removing entries (moving the data behind
-// them down), adding entries from any file, and the steps of a new entry.
-// Only Close writes the new central directory.
+// Changing an archive opened by OpenForUpdate: removing entries, adding
+// entries from any file, the steps of a new entry, and the size check of a
+// planned change. Only Close writes the result.
 #include <algorithm>
 #include <ctime>
+#include <map>
 
 #include "ZipArchive.h"
 #include "ZipBytes.h"
@@ -17,6 +18,12 @@ const uint16_t kVersionDirectory = 10;
 const int kSmartStoreSmall = 4;
 const uint64_t kSmallSize = 5;
 const uint32_t kMaxCopyBuffer = 16u * 1024 * 1024;
+
+// The most bytes deflate (window and memory level as the compressor sets
+// them) makes of `size` bytes, with room to spare.
+uint64_t DeflateBound(uint64_t size) {
+  return size + (size >> 12) + (size >> 14) + (size >> 25) + 13;
+}
 
 // General-purpose flag bits 1 and 2 tell readers which deflate level made
 // the data.
@@ -36,15 +43,8 @@ uint16_t FlagsForLevel(int level) {
 
 }  // namespace
 
-struct CZipArchive::RemovalItem {
-  CZipFileHeader* header;
-  uint64_t offset;  // the local header's offset before anything moved
-  bool remove;
-};
-
 bool CZipArchive::CanModify() const {
-  return !IsClosed() && !m_storage.IsReadOnly() && !m_storage.IsSegmented() &&
-         m_iFileOpened == openedNothing;
+  return !IsClosed() && !m_storage.IsReadOnly() && m_iFileOpened == openedNothing;
 }
 
 // ---- removing ------------------------------------------------------------
@@ -59,23 +59,10 @@ bool CZipArchive::RemoveFile(uint16_t index, bool removeData) {
     return true;
   }
   uint64_t dataEnd = DataEnd();
-  // Cheap next to the move, and keeps every range below non-negative even
-  // if the file changed behind our back.
+  // Keeps every range below non-negative even if the file changed behind
+  // our back.
   CheckEntryLayout(dataEnd);
-  if (m_bSeparateOutput) {
-    m_uLayoutEnd = kLayoutUnknown;
-    m_uLayoutEnd = dataEnd - CutEntry(index, dataEnd);
-    return true;
-  }
-  // Index order is local header order, so only the entries from `index` on
-  // are touched.
-  std::vector<RemovalItem> items;
-  items.reserve(GetCount() - index);
-  for (uint16_t i = index; i < GetCount(); i++) {
-    CZipFileHeader* header = m_centralDir.GetHeader(i);
-    items.push_back({header, header->m_uOffset, i == index});
-  }
-  RemoveCollected(items, dataEnd);
+  m_uLayoutEnd = dataEnd - CutEntry(index, dataEnd);
   return true;
 }
 
@@ -95,14 +82,14 @@ void CZipArchive::BeginChange() {
 }
 
 void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
-  // Entries are moved and the file is cut on the belief that every entry
+  // Entries are cut out on the belief that every entry
   // lies whole between its local header and the next one, in index order,
   // before the directory. A file that says otherwise (entries sharing data,
   // a stray volume number reordering them) would lose data: refuse it
   // before anything changes.
-  // Opened by OpenForUpdate, a layout found sound stays sound through the
-  // engine's own cuts and appends (each leaves every entry ending before
-  // the next); only the data end that goes with it is followed.
+  // A layout found sound stays sound through the engine's own cuts and
+  // appends (each leaves every entry ending before the next); only the
+  // data end that goes with it is followed.
   if (dataEnd == m_uLayoutEnd) return;
   for (uint16_t i = 0; i < GetCount(); i++) {
     const CZipFileHeader& h = *m_centralDir.GetHeader(i);
@@ -112,7 +99,7 @@ void CZipArchive::CheckEntryLayout(uint64_t dataEnd) {
                    h.GetRawFileName().GetSize() + h.m_uComprSize;
     if (end > limit) ThrowError(CZipException::badZipFile);
   }
-  if (m_bSeparateOutput) m_uLayoutEnd = dataEnd;
+  m_uLayoutEnd = dataEnd;
 }
 
 // With the old directory cut away, the file ends where the entries end.
@@ -121,34 +108,8 @@ uint64_t CZipArchive::DataEnd() {
   return length > m_storage.m_uBytesBeforeZip ? length - m_storage.m_uBytesBeforeZip : 0;
 }
 
-void CZipArchive::RemoveCollected(std::vector<RemovalItem>& items, uint64_t dataEnd) {
-  CZipAutoBuffer buffer(m_uBufferSize);
-  uint64_t removed = 0;
-  bool runPending = false;
-  uint64_t runStart = 0;
-  uint16_t firstIndex = static_cast<uint16_t>(GetCount() - items.size());
-  uint16_t removedCount = 0;
-  for (size_t k = 0; k < items.size(); k++) {
-    uint64_t next = k + 1 < items.size() ? items[k + 1].offset : dataEnd;
-    if (items[k].remove) {
-      if (runPending) MoveRange(runStart, items[k].offset, removed, buffer);
-      runPending = false;
-      m_centralDir.RemoveHeader(static_cast<uint16_t>(firstIndex + k - removedCount));
-      removedCount++;
-      removed += next - items[k].offset;
-    } else {
-      if (!runPending) runStart = items[k].offset;
-      runPending = true;
-      items[k].header->m_uOffset = static_cast<uint32_t>(items[k].offset - removed);
-    }
-  }
-  if (runPending) MoveRange(runStart, dataEnd, removed, buffer);
-  if (removed > 0) m_storage.SetLength(m_storage.m_uBytesBeforeZip + dataEnd - removed);
-}
-
-// The same result as RemoveCollected, but the bytes of the removed entries
-// are only dropped from the list of pieces that Close will write. Returns
-// how many bytes went.
+// The bytes of the removed entry, up to the next one, are only dropped from
+// the list of pieces that Close will write. Returns how many bytes went.
 uint64_t CZipArchive::CutEntry(uint16_t index, uint64_t dataEnd) {
   const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(index + 1));
   const uint64_t from = m_centralDir.GetHeader(index)->m_uOffset;
@@ -161,24 +122,6 @@ uint64_t CZipArchive::CutEntry(uint16_t index, uint64_t dataEnd) {
     header->m_uOffset = static_cast<uint32_t>(header->m_uOffset - (to - from));
   }
   return to - from;
-}
-
-void CZipArchive::MoveRange(uint64_t from, uint64_t to, uint64_t by, CZipAutoBuffer& buffer) {
-  if (by == 0) return;
-  m_storage.Flush();
-  CZipAbstractFile& file = m_storage.File();
-  uint64_t base = m_storage.m_uBytesBeforeZip;
-  uint64_t pos = from;
-  while (pos < to) {
-    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(to - pos, buffer.GetSize()));
-    file.Seek(static_cast<int64_t>(base + pos), CZipAbstractFile::begin);
-    uint32_t got = file.Read(buffer.GetBuffer(), n);
-    if (got == 0) break;
-    file.Seek(static_cast<int64_t>(base + pos - by), CZipAbstractFile::begin);
-    file.Write(buffer.GetBuffer(), got);
-    pos += got;
-  }
-  if (pos < to) ThrowError(CZipException::internalError);
 }
 
 // ---- adding --------------------------------------------------------------
@@ -198,8 +141,7 @@ bool CZipArchive::AddNewFile(CZipAbstractFile& source, const char* nameInZip, in
   if (length > UINT32_MAX) ThrowError(CZipException::tooBigSize);
   // Deflating a few bytes only makes them longer.
   if ((smartness & kSmartStoreSmall) && level != 0 && length < kSmallSize) level = 0;
-  if (m_uCompressionMethod == ZipFormat::kMethodStore) level = 0;
-  if (!OpenNewFile(templ, level, nullptr, kNotFound)) return false;
+  if (!OpenNewFile(templ, level)) return false;
   try {
     CZipAutoBuffer buffer(std::min(bufferSize, kMaxCopyBuffer));
     uint32_t got;
@@ -215,11 +157,8 @@ bool CZipArchive::AddNewFile(CZipAbstractFile& source, const char* nameInZip, in
   return true;
 }
 
-bool CZipArchive::OpenNewFile(CZipFileHeader& templ, int level, const char*,
-                              uint16_t replaceIndex) {
+bool CZipArchive::OpenNewFile(CZipFileHeader& templ, int level) {
   if (!CanModify() || GetCount() >= CZipCentralDir::kMaxEntries) return false;
-  // Replacing data in place is not supported: entries are always appended.
-  if (replaceIndex != kNotFound) return false;
   CZipFileHeader header(templ);
   PrepareNewHeader(header, level);
   try {
@@ -243,7 +182,7 @@ void CZipArchive::PrepareNewHeader(CZipFileHeader& h, int& level) {
   h.SetFileName(name.data(), static_cast<uint32_t>(name.size()));
   if (level < -1 || level > 9) level = -1;
   if (directory) level = 0;
-  bool deflate = m_uCompressionMethod == ZipFormat::kMethodDeflate && level != 0;
+  bool deflate = level != 0;
   h.m_uMethod = deflate ? ZipFormat::kMethodDeflate : ZipFormat::kMethodStore;
   h.m_uVersionMadeBy = static_cast<uint16_t>((m_uArchiveSystCompatib << 8) | kVersion);
   h.m_uVersionNeeded = directory ? kVersionDirectory : kVersion;
@@ -327,4 +266,59 @@ void CZipArchive::AbandonNewFile() {
   } catch (...) {
     // The error being handled is the one to report.
   }
+}
+
+// ---- planning ------------------------------------------------------------
+
+void CZipArchive::CheckPlannedCopies(const std::vector<PlannedCopy>& copies) {
+  if (IsClosed()) return;
+  const uint64_t oldEnd =
+      m_centralDir.m_info.m_bInArchive ? m_centralDir.m_info.m_uOffset : DataEnd();
+  uint64_t dataEnd = oldEnd, directory = 0;
+  uint32_t count = GetCount();
+  for (uint16_t i = 0; i < GetCount(); i++) {
+    directory += m_centralDir.GetHeader(i)->CentralSize();
+  }
+  // What the plan added so far, by name: bytes in the data, in the
+  // directory, and of content.
+  struct Added {
+    uint64_t span, central, size;
+  };
+  std::map<std::string, Added> added;
+  std::vector<bool> removed(GetCount(), false);
+  for (const PlannedCopy& copy : copies) {
+    uint64_t size;
+    auto from = added.find(copy.source);
+    const uint16_t source = FindFile(copy.source.c_str());
+    if (from != added.end()) {
+      size = from->second.size;
+    } else if (source != kNotFound && !removed[source]) {
+      size = m_centralDir.GetHeader(source)->m_uUncomprSize;
+    } else {
+      continue;  // the copy fails before it changes anything
+    }
+    auto to = added.find(copy.destination);
+    const uint16_t destination = FindFile(copy.destination.c_str());
+    if (to != added.end()) {
+      dataEnd -= to->second.span;
+      directory -= to->second.central;
+      count--;
+    } else if (destination != kNotFound && !removed[destination]) {
+      const CZipFileHeader& h = *m_centralDir.GetHeader(destination);
+      const CZipFileHeader* next = m_centralDir.GetHeader(static_cast<uint16_t>(destination + 1));
+      dataEnd -= (next != nullptr ? next->m_uOffset : oldEnd) - h.m_uOffset;
+      directory -= h.CentralSize();
+      removed[destination] = true;
+      count--;
+    }
+    const uint64_t name = copy.destination.size();
+    const uint64_t data = size < kSmallSize ? size : DeflateBound(size);
+    if (dataEnd > UINT32_MAX || data > UINT32_MAX) ThrowError(CZipException::tooBigSize);
+    if (++count > CZipCentralDir::kMaxEntries) ThrowError(CZipException::tooManyFiles);
+    const Added entry = {ZipFormat::kLocalSize + name + data, ZipFormat::kCentralSize + name, size};
+    added[copy.destination] = entry;
+    dataEnd += entry.span;
+    directory += entry.central;
+  }
+  if (dataEnd > UINT32_MAX || directory > UINT32_MAX) ThrowError(CZipException::tooBigSize);
 }

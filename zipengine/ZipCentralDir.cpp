@@ -261,6 +261,12 @@ bool CZipCentralDir::Write() {
   return true;
 }
 
+void CZipCentralDir::CheckFits(uint64_t offset) const {
+  uint64_t size = 0;
+  for (const auto& header : m_headers) size += header->CentralSize();
+  if (offset > UINT32_MAX || size > UINT32_MAX) m_pStorage->ThrowError(CZipException::tooBigSize);
+}
+
 void CZipCentralDir::WriteEndRecord() {
   unsigned char r[kEndSize];
   Put32(r, kEndSignature);

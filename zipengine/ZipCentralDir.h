@@ -62,6 +62,9 @@ class CZipCentralDir {
   // Writes the directory and end record at the end of the file, unless the
   // file still holds an unchanged one; true when it wrote.
   bool Write();
+  // Throws tooBigSize when a directory written at `offset` (relative to the
+  // archive start) would start past 4 GiB or be larger.
+  void CheckFits(uint64_t offset) const;
   // Before the first change: truncates the old directory away so that the
   // file ends after the last entry's data.
   void RemoveFromDisk();

@@ -60,8 +60,10 @@ class CZipFile : public CZipAbstractFile {
   bool HasFilePath() const override { return true; }
   uint32_t Read(void* buffer, uint32_t count) override;
   void Write(const void* buffer, uint32_t count) override;
-  // One positioned read per call (pread, or ReadFile at an offset), so
-  // threads can share the handle.
+  // Reads at `offset` (pread, or ReadFile at an offset; the position is
+  // left alone on POSIX and moved on Windows, and callers that read this
+  // way do not use it), repeating short reads until `count` bytes or the
+  // end of the file, so that threads can share the handle.
   uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) override;
   bool ReadsConcurrently() const override { return true; }
   bool IsClosed() const override { return m_hFile == -1; }

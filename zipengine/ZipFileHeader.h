@@ -79,6 +79,11 @@ class CZipFileHeader {
   // Writes the central record; returns its size. Throws tooLongData for a field
   // longer than 65535 bytes.
   uint32_t WriteCentral(CZipStorage& storage) const;
+  // The size of the central record WriteCentral writes.
+  uint64_t CentralSize() const {
+    return ZipFormat::kCentralSize + m_fileNameRaw.GetSize() + m_aCentralExtra.GetSize() +
+           m_comment.GetSize();
+  }
   // Writes the local header of a new entry (sizes and CRC zero until the
   // data is written).
   void WriteLocal(CZipStorage& storage) const;

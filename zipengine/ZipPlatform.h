@@ -22,6 +22,13 @@ bool GetSystemCaseSensitivity();
 // Reads the error first, before anything could change it.
 std::string GetSystemErrorDescription();
 
+#ifdef _WIN32
+// Windows' text for error `code` (a GetLastError value) without the line
+// break it ends in; "" when Windows has none. The one formatting of Windows
+// errors, for the program's messages too. Leaves the last error alone.
+std::string WindowsErrorText(uint32_t code);
+#endif
+
 // Name comparison for the sorted lookup array: collation of the current
 // locale, or its case-insensitive form.
 typedef int (*ZipNameCompare)(const char* a, const char* b);

@@ -34,21 +34,26 @@ uint8_t GetSystemID() { return ZipFormat::kHostDos; }
 
 bool GetSystemCaseSensitivity() { return false; }
 
-std::string GetSystemErrorDescription() {
-  DWORD error = GetLastError();
-  if (error == ERROR_SUCCESS) return ZipErrorTexts::kUnspecified;
+std::string WindowsErrorText(uint32_t code) {
+  const DWORD last = GetLastError();
   char* text = nullptr;
   DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
       nullptr);
   std::string result = length > 0 && text != nullptr ? std::string(text, length) : "";
   if (text != nullptr) LocalFree(text);
   while (!result.empty() && strchr("\r\n ", result.back()) != nullptr) result.pop_back();
   // Describing an error must not change it: the same exception may be
   // described more than once.
-  SetLastError(error);
-  return result.empty() ? ZipErrorTexts::kUnspecified : result;
+  SetLastError(last);
+  return result;
+}
+
+std::string GetSystemErrorDescription() {
+  const DWORD error = GetLastError();
+  std::string text = error == ERROR_SUCCESS ? "" : WindowsErrorText(error);
+  return text.empty() ? ZipErrorTexts::kUnspecified : text;
 }
 
 ZipNameCompare GetNameCompare(bool caseSensitive) {

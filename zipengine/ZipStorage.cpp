@@ -19,7 +19,6 @@ CZipStorage::CZipStorage()
       m_pFile(&m_internalFile),
       m_uBytesInWriteBuffer(0),
       m_uWriteBufferSize(kDefaultWriteBufferSize),
-      m_uCurrentVolume(0xFFFF),
       m_iState(0),
       m_bPositioned(false),
       m_uReadPos(0),
@@ -27,26 +26,22 @@ CZipStorage::CZipStorage()
       m_uReadBufferStart(0),
       m_uReadBufferLength(0) {}
 
-void CZipStorage::Open(const char* path, bool readOnly) {
-  uint32_t access = readOnly ? CZipFile::modeRead : CZipFile::modeReadWrite;
-  m_internalFile.Open(path, access | CZipFile::modeNoTruncate | CZipFile::shareDenyWrite, true);
-  Begin(m_internalFile, path, readOnly, true);
+void CZipStorage::Open(const char* path) {
+  m_internalFile.Open(path, CZipFile::modeRead | CZipFile::shareDenyWrite, true);
+  Begin(m_internalFile, path, true);
 }
 
 void CZipStorage::Open(CZipAbstractFile& file, bool readOnly) {
-  Begin(file, file.GetFilePath(), readOnly, false);
+  Begin(file, file.GetFilePath(), readOnly);
 }
 
-void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool readOnly,
-                        bool ownFile) {
-  m_uCurrentVolume = 0xFFFF;
+void CZipStorage::Begin(CZipAbstractFile& file, const std::string& path, bool readOnly) {
   m_uBytesBeforeZip = 0;
   m_uBytesInWriteBuffer = 0;
   m_pFile = &file;
   m_writeBuffer.Release();  // allocated by the first write
   m_szArchiveName = path;
-  m_iState =
-      stateOpened | stateExisting | (ownFile ? stateAutoClose : 0) | (readOnly ? stateReadOnly : 0);
+  m_iState = stateOpened | (readOnly ? stateReadOnly : 0);
   m_bPositioned = readOnly && file.ReadsConcurrently();
   m_uReadPos = 0;
   m_uReadAheadEnd = kNoReadAheadEnd;

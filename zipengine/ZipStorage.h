@@ -17,16 +17,16 @@
 
 class CZipStorage {
  public:
-  enum { stateOpened = 1, stateReadOnly = 2, stateAutoClose = 4, stateExisting = 8 };
+  enum { stateOpened = 1, stateReadOnly = 2 };
   static const uint32_t kDefaultWriteBufferSize = 65536;
 
   CZipStorage();
   CZipStorage(const CZipStorage&) = delete;  // owns the open file
   CZipStorage& operator=(const CZipStorage&) = delete;
 
-  // Opens an existing archive file, read-only or read-write; throws the
-  // system error with the path.
-  void Open(const char* path, bool readOnly);
+  // Opens an existing archive file for reading; throws the system error
+  // with the path.
+  void Open(const char* path);
   // Uses a file the caller opened and keeps owning: Close leaves it open.
   // Exceptions carry the file's own path.
   void Open(CZipAbstractFile& file, bool readOnly);
@@ -36,7 +36,6 @@ class CZipStorage {
 
   bool IsClosed() const { return (m_iState & stateOpened) == 0; }
   bool IsReadOnly() const { return (m_iState & stateReadOnly) != 0; }
-  bool IsSegmented() const { return false; }
   // Makes an open archive refuse every change (used after a failed open).
   void SetReadOnly() { m_iState |= stateReadOnly; }
 
@@ -76,7 +75,7 @@ class CZipStorage {
   uint64_t m_uBytesBeforeZip;
 
  private:
-  void Begin(CZipAbstractFile& file, const std::string& path, bool readOnly, bool ownFile);
+  void Begin(CZipAbstractFile& file, const std::string& path, bool readOnly);
   void CloseQuietly();
   // Closes our own file, forgets a caller's one.
   void ReleaseFile();
@@ -90,7 +89,6 @@ class CZipStorage {
   CZipAutoBuffer m_writeBuffer;
   uint32_t m_uBytesInWriteBuffer;
   uint32_t m_uWriteBufferSize;
-  uint16_t m_uCurrentVolume;
   int m_iState;
   bool m_bPositioned;
   uint64_t m_uReadPos;

@@ -1,6 +1,8 @@
 """Opening the skin archive: existence, integrity test of every entry, version
 entry and the check that every catalogue entry exists."""
 
+import os
+import struct
 import zipfile
 
 import harness
@@ -70,6 +72,33 @@ else:
     MISSING.append((UPPER, "ERROR: [file:#] FileExists(): file not found: chat.xml\n"))
 
 
+def push_to_4gib(path, room):
+    """Moves every entry but the first one further into the file, behind a hole (which takes
+    no disk space), so that the central directory starts `room` bytes before 4 GiB. Returns
+    the bytes before and after the hole."""
+    data = harness.file_bytes(path)
+    end = data.rfind(b"PK\5\6")
+    count, size, offset = struct.unpack_from("<HII", data, end + 10)
+    second = sorted(i.header_offset for i in zipfile.ZipFile(path).infolist())[1]
+    gap = 2 ** 32 - room - offset
+    central = bytearray(data[offset:offset + size])
+    at = 0
+    for _ in range(count):
+        names = struct.unpack_from("<HHH", central, at + 28)
+        local = struct.unpack_from("<I", central, at + 42)[0]
+        if local >= second:
+            struct.pack_into("<I", central, at + 42, local + gap)
+        at += 46 + sum(names)
+    tail = bytearray(data[end:])
+    struct.pack_into("<I", tail, 16, offset + gap)
+    head, rest = data[:second], data[second:offset] + bytes(central) + bytes(tail)
+    with open(path, "wb") as f:
+        f.write(head)
+        f.seek(len(head) + gap)
+        f.write(rest)
+    return head, rest
+
+
 class OpenTest(harness.TestCase):
 
     def test_skins_that_open(self):
@@ -95,6 +124,24 @@ class OpenTest(harness.TestCase):
                                 " a zip archive: vrd.zip\n" + ABORTED, 1)
         zipfile.ZipFile(self.path("vrd.zip"), "w").close()  # no entries at all
         self.assert_run(["--nowait"], banner() + VERSIONS[-1][1] + ABORTED, 1)
+
+    @harness.unittest.skipIf(harness.WINDOWS, "a sparse file of 4 GiB")
+    def test_change_that_would_need_zip64_is_refused_before_writing(self):
+        # The default setup's entries are 410 bytes longer than these.
+        self.make_skin("vrd.zip", *harness.live_options({1: 1, 18: 3}))
+        head, rest = push_to_4gib(self.archive, 64)
+        size = os.path.getsize(self.archive)
+        self.write_file("vrd.cfg", harness.settings_text())
+        self.assert_run(["--import", "--nowait"],
+                        banner() + "\nImporting settings from file: vrd.cfg\n\n"
+                        + harness.listing() + "\nERROR: [file:#] OpenZip(): Processing"
+                        " archive: vrd.zip\nThe file size is too large to be supported.\n" + ABORTED,
+                        1)
+        self.assertEqual(os.path.getsize(self.archive), size)
+        with open(self.archive, "rb") as f:
+            self.assertTrue(f.read(len(head)) == head and (f.seek(size - len(rest)) or True)
+                            and f.read() == rest, "the archive was changed")
+        self.assertEqual(harness.stray_files(self.dir), [])
 
 
 if __name__ == "__main__":

@@ -108,7 +108,7 @@ TEST(ZipPlatformWinTest, ThreadedTestReadsAtOffsets) {
     CZipFile file;
     file.Open(path.c_str(), CZipFile::modeRead, true);
     CZipArchive zip;
-    zip.Open(file, CZipArchive::zipOpenReadOnly);
+    zip.Open(file);
     zip.TestFiles(
         [&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
           answers[threads / 2] += std::to_string(index) + ":" + std::to_string(outcome) +

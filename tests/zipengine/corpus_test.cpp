@@ -38,7 +38,10 @@ std::map<std::string, Reference> PythonReference(const std::string& file) {
 }
 
 // "open <code>" for a refused archive, else per entry "<test>/<extract>":
-// T / E for success, f for false, or the exception code.
+// T / E for success, f for false, or the exception code. Every other
+// archive must read as Python reads it: it opens, and an entry Python reads
+// gives T/E (a folder T/f: it has nothing to extract), one it refuses does
+// not (names Python lists twice or in another form are left out).
 const std::map<std::string, std::string> kKnownOutcomes = {
     {"libzip/data_bogus.zip", "open 220"},
     {"libzip/data_zip64-3mf.zip", "open 221"},
@@ -47,6 +50,66 @@ const std::map<std::string, std::string> kKnownOutcomes = {
     {"libzip/data_testbzip2.zip", " f/f"},
     {"yauzl/failure_invalid_code_lengths_set.zip", " 504/504"},
     {"yauzl/wrong-entry-sizes_wrong-entry-sizes.zip", " 201/f 201/201 214/f"},
+    // Where the engine and Python part: the engine checks the directory and
+    // the local headers more strictly, reads no Zip64 or LZMA, and lets a
+    // name stand that Python refuses.
+    {"libzip/data_incons-archive-comment-longer.zip", "open 201"},
+    {"libzip/data_incons-cdsize-large.zip", "open 201"},
+    {"libzip/data_incons-cdsize-small.zip", "open 201"},
+    {"libzip/data_incons-central-compsize-larger-toolarge.zip", " 201/201"},
+    {"libzip/data_incons-central-compsize-larger.zip", " 201/201"},
+    {"libzip/data_incons-central-magic-bad.zip", "open 201"},
+    {"libzip/data_incons-central-magic-bad2.zip", "open 201"},
+    {"libzip/data_incons-central-size-larger.zip", " 201/201"},
+    {"libzip/data_incons-ef-local-dupe-zip64-v1.zip", "open 201"},
+    {"libzip/data_incons-ef-local-dupe-zip64-v2.zip", "open 201"},
+    {"libzip/data_incons-eocd-magic-bad.zip", "open 220"},
+    {"libzip/data_incons-eocd64-gap.zip", "open 201"},
+    {"libzip/data_incons-eocd64.zip", "open 201"},
+    {"libzip/data_incons-file-count-high.zip", "open 201"},
+    {"libzip/data_incons-file-count-overflow.zip", "open 201"},
+    {"libzip/data_incons-gap-before-eocd.zip", "open 201"},
+    {"libzip/data_incons-local-compression-method.zip", " 201/201"},
+    {"libzip/data_incons-local-compsize-larger.zip", " 201/201"},
+    {"libzip/data_incons-local-compsize-smaller.zip", " 201/201"},
+    {"libzip/data_incons-local-crc.zip", " 201/201"},
+    {"libzip/data_incons-local-filename-missing.zip", " T/E"},
+    {"libzip/data_incons-local-filename.zip", " T/E"},
+    {"libzip/data_incons-local-size-larger.zip", " 201/201"},
+    {"libzip/data_incons-trailing-garbage.zip", " 201/201"},
+    {"libzip/data_lzma-no-eos.zip", " f/f"},
+    {"libzip/data_testfile-lzma.zip", " f/f"},
+    {"libzip/data_testfile-truncated.zip", "open 220"},
+    {"libzip/data_zip64-in-archive-comment.zip", "open 201"},
+    {"libzip/data_zip64.zip", "open 201"},
+    {"yauzl/"
+     "failure_End_of_central_directory_record_signature_not_found_Either_not_a_zip_file_or_file_is_"
+     "truncated.zip",
+     "open 220"},
+    {"yauzl/"
+     "failure_End_of_central_directory_record_signature_not_found_Either_not_a_zip_file_or_file_is_"
+     "truncated_1.zip",
+     "open 220"},
+    {"yauzl/failure_absolute_path_C_xt.zip", " T/E T/E"},
+    {"yauzl/failure_absolute_path_atxt.zip", " T/E T/E"},
+    {"yauzl/failure_compressed_uncompressed_size_mismatch_for_stored_file_2147483647_5.zip",
+     " 201/201 T/E"},
+    {"yauzl/failure_invalid_central_directory_file_header_signature_0x1014b50.zip", "open 201"},
+    {"yauzl/failure_invalid_characters_in_fileName_a_txt.zip", " T/E T/E"},
+    {"yauzl/failure_invalid_relative_path_xt.zip", " T/E T/E"},
+    {"yauzl/failure_invalid_zip64_end_of_central_directory_record_signature.zip", "open 221"},
+    {"yauzl/failure_not_enough_bytes_in_the_stream_expected_2048576_got_only_1000000.zip",
+     " 201/201"},
+    {"yauzl/failure_unexpected_EOF.zip", "open 221"},
+    {"yauzl/failure_zip64_extended_information_extra_field_does_not_include_compressed_size.zip",
+     "open 221"},
+    {"yauzl/"
+     "failure_zip64_extended_information_extra_field_does_not_include_relative_header_offset.zip",
+     "open 221"},
+    {"yauzl/failure_zip64_extended_information_extra_field_does_not_include_uncompressed_size.zip",
+     "open 221"},
+    {"yauzl/success_sloppy-filenames.zip", " T/E T/E"},
+    {"yauzl/success_zip64.zip", "open 221"},
 };
 
 template <typename Op>
@@ -66,9 +129,10 @@ TEST_P(CorpusTest, OpensOrRefusesCleanly) {
   std::map<std::string, Reference> ref = PythonReference(GetParam());
   std::string path = (CorpusDir() / GetParam()).string();
   CZipArchive zip;
-  std::string opened =
-      Outcome([&] { return zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly); }, "");
+  std::string opened = Outcome([&] { return zip.Open(path.c_str()); }, "");
   EXPECT_NE(opened, "f") << "a refusal throws";
+  auto known = kKnownOutcomes.find(GetParam());
+  const bool pinned = known != kKnownOutcomes.end();
   std::string summary = opened.empty() ? "" : "open " + opened;
   for (uint16_t i = 0; opened.empty() && i < zip.GetCount(); ++i) {
     std::string name = zip.GetFileInfo(i)->GetFileName(), bytes;
@@ -77,13 +141,22 @@ TEST_P(CorpusTest, OpensOrRefusesCleanly) {
     std::string tested = Outcome([&] { return zip.TestFile(i); }, "T");
     std::string extracted = Outcome([&] { return ExtractEntry(zip, i, &bytes); }, "E");
     summary += " " + tested + "/" + extracted;
-    const Reference& py = ref[name];  // no status when Python does not list it
-    EXPECT_FALSE(py.status == "crc" && (tested == "T" || extracted == "E")) << "Python: bad CRC";
-    EXPECT_TRUE(py.status != "ok" || extracted != "E" || bytes == py.bytes) << "not Python's bytes";
+    auto py = ref.find(name);
+    const std::string status = py != ref.end() ? py->second.status : "unlisted";
+    EXPECT_FALSE(status == "crc" && (tested == "T" || extracted == "E")) << "Python: bad CRC";
+    EXPECT_TRUE(status != "ok" || extracted != "E" || bytes == py->second.bytes)
+        << "not Python's bytes";
+    const std::string expected = IsDirName(name) ? "T/f" : "T/E";
+    if (!pinned && status != "unlisted" && status != "twice") {
+      EXPECT_EQ(tested + "/" + extracted == expected, status == "ok") << "Python: " << status;
+    }
   }
   zip.Close();  // a failed open still leaves the archive to be closed
-  auto known = kKnownOutcomes.find(GetParam());
-  EXPECT_EQ(summary, known != kKnownOutcomes.end() ? known->second : summary);
+  if (pinned) {
+    EXPECT_EQ(summary, known->second);
+  } else {
+    EXPECT_EQ(opened, "") << "Python reads it";
+  }
   alarm(0);
 }
 

@@ -26,7 +26,7 @@ class ExtractTest : public ArchiveTest {
 
 TEST_F(ExtractTest, ReadsBackWholeAndInBufferSizedPieces) {
   CZipArchive zip;
-  ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
+  ASSERT_TRUE(zip.Open(path_.c_str()));
   std::string buffer(65536, '\0');
   EXPECT_TRUE(zip.TestFile(5));
   EXPECT_FALSE(ExtractEntry(zip, 5, nullptr));  // a folder has nothing to extract
@@ -39,6 +39,26 @@ TEST_F(ExtractTest, ReadsBackWholeAndInBufferSizedPieces) {
   EXPECT_EQ(mem.GetLength(), 4u);  // a tiny buffer reads it all
   EXPECT_FALSE(zip.ExtractFile(1, mem, true, 0));
   EXPECT_FALSE(zip.TestFile(99));
+}
+
+// Reads of a buffer's size and more go around the read buffer and must
+// move on as far as they read: a stored entry of 2.5 MiB read in pieces of
+// 1 MiB, from a disk file read at offsets.
+TEST(ExtractLargeTest, PiecesPastTheReadBufferMoveOn) {
+  ScopedTempDir tmp;
+  const std::string path = tmp.Sub("big.zip"), data = RandomBytes(2600000, 4);
+  WriteFileBytes(tmp.Sub("big.bin"), data);
+  Py(path, "zipfile.ZipFile(path, 'w').write(args[0], 'big.bin')\n", {tmp.Sub("big.bin")});
+  CZipFile file;
+  file.Open(path.c_str(), CZipFile::modeRead, true);
+  CZipArchive zip;
+  ASSERT_TRUE(zip.Open(file));
+  CZipMemFile mem;
+  ASSERT_TRUE(zip.ExtractFile(0, mem, true, 1u << 20));
+  std::string bytes(static_cast<size_t>(mem.GetLength()), '\0');
+  mem.Read(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  EXPECT_TRUE(bytes == data);
+  EXPECT_TRUE(zip.TestFile(0, 1u << 20));
 }
 
 // Adds delta to a field of the local and/or central record (-1: neither);
@@ -79,7 +99,7 @@ TEST_F(ExtractTest, OneDamagedFieldGivesOneCode) {
     WriteFileBytes(path_, damaged);
     CZipArchive zip;
     CZipMemFile mem;
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
+    ASSERT_TRUE(zip.Open(path_.c_str()));
     uint16_t entry = static_cast<uint16_t>(c.entry), control = c.entry == 3 ? 4 : 3;
     EXPECT_EQ(CodeOf([&] { EXPECT_FALSE(zip.TestFile(entry)); }), c.testCode);
     EXPECT_TRUE(zip.TestFile(control));  // the failure left nothing open
@@ -100,7 +120,7 @@ TEST_F(ExtractTest, CorruptDeflateDataNeverPasses) {
     damaged[start + at] ^= 0x55;
     WriteFileBytes(path_, damaged);
     CZipArchive zip;
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
+    ASSERT_TRUE(zip.Open(path_.c_str()));
     // A stream that ends early is short data (badZipFile), not a pass.
     int code = CodeOf([&] { EXPECT_FALSE(zip.TestFile(3)); });
     EXPECT_TRUE(code == E::dataError || code == kCrc || code == kBad || code == E::bufError)

@@ -30,7 +30,7 @@ Model Given() {
 // Checks every entry; returns the bytes of all entries in index order.
 std::string ExpectEngineReads(const std::string& path, const Model& model) {
   CZipArchive zip;
-  EXPECT_TRUE(zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly));
+  EXPECT_TRUE(zip.Open(path.c_str()));
   std::string all;
   size_t files = 0;
   for (uint16_t i = 0; i < zip.GetCount(); ++i) {
@@ -77,37 +77,18 @@ void ExpectReadersAccept(const std::string& path, const Model& model,
 }
 
 // The engine and a model take the same steps; every reader must see the model.
-// Every other session changes the archive in place; the others go through
-// OpenForUpdate into a new file that replaces the archive, as the program does.
+// Each session goes through OpenForUpdate into a new file that replaces the
+// archive, as the program does.
 struct UpdateSession {
   ScopedTempDir tmp;
-  std::string path = tmp.Sub("work.zip");
-  CZipArchive zip;
-  CZipFile source, output;
-  bool separate = false;
+  UpdatedArchive update{tmp.Sub("work.zip")};
+  const std::string& path = update.path;
+  CZipArchive& zip = update.zip;
   Model model = Given();
   std::set<std::string> missing;
 
-  void Open() {
-    separate = !separate;
-    if (!separate) {
-      EXPECT_TRUE(zip.Open(path.c_str(), CZipArchive::zipOpen));
-      return;
-    }
-    source.Open(path.c_str(), CZipFile::modeRead, true);
-    output.Open((path + ".new").c_str(), CZipFile::modeReadWrite | CZipFile::modeCreate, true);
-    EXPECT_TRUE(zip.OpenForUpdate(source, output));
-  }
-
-  std::string Close() {
-    std::string closed = zip.Close();
-    if (!output.IsClosed()) {
-      source.Close();
-      output.Close();
-      fs::rename(path + ".new", path);
-    }
-    return closed;
-  }
+  void Open() { EXPECT_TRUE(update.Open()); }
+  std::string Close() { return update.Close(); }
 
   void RemoveAt(uint16_t index) {
     std::string name = zip.GetFileInfo(index)->GetFileName();

@@ -43,17 +43,18 @@ TEST_F(OpenTest, FindsTheEndRecordOfEmptyStubbedAndCommentedArchives) {
     SCOPED_TRACE(c.count);
     WriteFileBytes(path_, c.bytes);
     EXPECT_TRUE(CZipArchive::IsZipArchive(path_.c_str()));
-    CZipArchive zip;
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
+    UpdatedArchive update(path_);
+    ASSERT_TRUE(update.Open());
+    CZipArchive& zip = update.zip;
     EXPECT_EQ(zip.GetCount(), c.count);
     for (uint16_t i = 0; i < zip.GetCount(); i++) EXPECT_TRUE(ExtractEntry(zip, i, nullptr)) << i;
     ASSERT_TRUE(AddEntry(zip, "b.txt", "more text"));
-    EXPECT_EQ(zip.Close(), path_);
+    EXPECT_EQ(update.Close(), path_);
     EXPECT_EQ(Py(path_, "print(len(zipfile.ZipFile(path).comment))\n"), c.comment);
   }
   EXPECT_EQ(ReadFileBytes(path_).substr(0, 100), stub);
   CZipArchive zip;
-  ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
+  ASSERT_TRUE(zip.Open(path_.c_str()));
   EXPECT_EQ(zip.FindFile("skin/gui/pointer_normal.png"), 1);  // stored with backslashes
   EXPECT_EQ(zip.FindFile("Chat.xml"), kNotFound);
   EXPECT_EQ(zip.FindFile("chat"), kNotFound);
@@ -93,10 +94,11 @@ TEST_F(OpenTest, DamagedEndRecordsAndDirectoriesThrowOneCode) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFileBytes(path_, c.bytes);
-    CZipArchive zip;
+    UpdatedArchive update(path_);
+    CZipArchive& zip = update.zip;
     CZipMemFile mem;
     try {
-      zip.Open(path_.c_str(), CZipArchive::zipOpen);
+      update.Open();
       ADD_FAILURE() << "opened";
     } catch (const CZipException& e) {
       EXPECT_EQ(e.m_iCause, c.code);

@@ -2,6 +2,10 @@
 // TestFile entry by entry: the same outcome, code, path and text for every
 // entry, reported in entry order.
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "test_util.h"
 
@@ -15,7 +19,7 @@ std::string TestAll(const std::string& path, unsigned threads) {
   CZipFile file;
   file.Open(path.c_str(), CZipFile::modeRead, true);
   CZipArchive zip;
-  if (int code = CodeOf([&] { zip.Open(file, CZipArchive::zipOpenReadOnly); }); code != -1) {
+  if (int code = CodeOf([&] { zip.Open(file); }); code != -1) {
     return "open " + std::to_string(code);
   }
   std::string got;
@@ -45,7 +49,7 @@ void ExpectSameOnThreads(const std::string& path) {
 void Spoil(const std::string& path, uint16_t index, int headerByte) {
   std::string bytes = ReadFileBytes(path);
   CZipArchive zip;
-  zip.Open(path.c_str(), CZipArchive::zipOpenReadOnly);
+  zip.Open(path.c_str());
   const CZipFileHeader& h = *zip.GetFileInfo(index);
   size_t at = h.m_uOffset + (headerByte >= 0
                                  ? static_cast<size_t>(headerByte)
@@ -87,7 +91,7 @@ TEST(TestFilesTest, SameAnswersOnSkinsWithOneDamagedEntry) {
     const std::string pristine = ReadFileBytes(skin);
     ExpectSameOnThreads(skin);
     CZipArchive zip;
-    zip.Open(skin.c_str(), CZipArchive::zipOpenReadOnly);
+    zip.Open(skin.c_str());
     const uint16_t count = zip.GetCount();
     zip.Close();
     const std::pair<uint16_t, int> damages[] = {
@@ -133,7 +137,7 @@ TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
     CountingFile file;
     file.Open(skin.c_str(), CZipFile::modeRead, true);
     CZipArchive zip;
-    zip.Open(file, CZipArchive::zipOpenReadOnly);
+    zip.Open(file);
     int passed = 0;
     for (uint16_t i = 0; way == 0 && i < zip.GetCount(); ++i) passed += zip.TestFile(i);
     if (way == 1) {
@@ -145,6 +149,74 @@ TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
     }
     EXPECT_EQ(passed, zip.GetCount());
     EXPECT_LT(file.calls, zip.GetCount() / 10) << (way == 0 ? "TestFile" : "TestFiles");
+  }
+}
+
+// A disk file whose positioned reads fail on every thread but the one that
+// opened it (`failOthers`), and that records which threads read.
+class ThreadFile : public CZipFile {
+ public:
+  explicit ThreadFile(bool failOthers) : failOthers_(failOthers) {}
+  uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // A thread's first read waits a moment, so that every thread gets work.
+      if (threads.insert(std::this_thread::get_id()).second)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (failOthers_ && std::this_thread::get_id() != owner_) throw std::bad_alloc();
+    return CZipFile::ReadAt(buffer, count, offset);
+  }
+  std::set<std::thread::id> threads;
+
+ private:
+  const bool failOthers_;
+  const std::thread::id owner_ = std::this_thread::get_id();
+  std::mutex mutex_;
+};
+
+// The program's call (threads 0, the default share per thread) on archives
+// of 0.5 and 8 MiB of data, entries spoilt all over: as many threads as the
+// processors allow, up to 4, once each has its share; a stop asked for by
+// the report holds on every path; entries a failing worker left are tested
+// by the caller, with the same outcomes.
+TEST(TestFilesTest, ThreadsStopsAndFallBackAsTheProgramGetsThem) {
+  ScopedTempDir tmp;
+  const std::string skin = tmp.Sub("skin.zip");
+  const unsigned processors = std::min(ZipPlatform::GetProcessorCount(), 4u);
+  for (const char* filler : {"20", "300"}) {
+    SCOPED_TRACE(filler);
+    std::string log;
+    ASSERT_EQ(RunCommand({Python(), SourceDir() + "/tools/make_skin.py", skin, "--filler", filler,
+                          "--filler-size", "30000", "--stored"},
+                         &log),
+              0)
+        << log;
+    const bool many = std::string(filler) == "300";
+    for (uint16_t entry : {7, 100, 200, 290}) {
+      if (many || entry < 100) Spoil(skin, entry, -1);
+    }
+    const std::string one = TestAll(skin, 1);
+    for (int way = 0; way < 3; ++way) {  // all reported, stopped at entry 9, workers failing
+      ThreadFile file(way == 2);
+      file.Open(skin.c_str(), CZipFile::modeRead, true);
+      CZipArchive zip;
+      zip.Open(file);
+      std::string got;
+      zip.TestFiles([&](uint16_t index, CZipArchive::TestOutcome outcome, const CZipException* e) {
+        got += std::to_string(outcome);
+        if (e != nullptr)
+          got += " " + std::to_string(e->m_iCause) + " " + e->m_szFileName + " " +
+                 e->GetErrorDescription();
+        got += "\n";
+        return way != 1 || index < 9;
+      });
+      size_t firstTen = 0;
+      for (int n = 0; n < 10; ++n) firstTen = one.find('\n', firstTen) + 1;
+      EXPECT_EQ(got, way == 1 ? one.substr(0, firstTen) : one) << "way " << way;
+      EXPECT_TRUE(way != 0 || file.threads.size() == (many ? processors : 1u))
+          << file.threads.size();
+    }
   }
 }
 

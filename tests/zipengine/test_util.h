@@ -128,21 +128,42 @@ inline std::string FromHex(const std::string& text) {
   return bytes;
 }
 
-// Extracts an entry the way the program does (memory file presized to the
-// header, but to 64 MiB at most: damaged headers claim up to 4 GiB; detached).
+// Extracts an entry the way the program does; the bytes are what the
+// memory file holds afterwards.
 inline bool ExtractEntry(CZipArchive& zip, uint16_t index, std::string* bytes) {
-  CZipFileHeader* header = zip.GetFileInfo(index);
-  if (header == nullptr) return false;
   CZipMemFile mem(1024);
-  if (header->m_uUncomprSize <= (64u << 20)) mem.SetLength(header->m_uUncomprSize);
-  mem.SeekToBegin();
-  bool ok = zip.ExtractFile(index, mem, true, 65536);
+  bool ok = zip.ExtractToMemory(index, mem);
   size_t length = static_cast<size_t>(mem.GetLength());
   char* block = static_cast<char*>(mem.Detach());
   if (bytes != nullptr) bytes->assign(block != nullptr ? block : "", block != nullptr ? length : 0);
   free(block);
   return ok;
 }
+
+// The archive at `path` changed the way the program changes one: through
+// OpenForUpdate into a new file, which takes the archive's place when
+// Close wrote it.
+struct UpdatedArchive {
+  explicit UpdatedArchive(std::string p) : path(std::move(p)) {}
+  // Throws what OpenForUpdate throws.
+  bool Open() {
+    source.Open(path.c_str(), CZipFile::modeRead, true);
+    output.Open((path + ".new").c_str(), CZipFile::modeReadWrite | CZipFile::modeCreate, true);
+    return zip.OpenForUpdate(source, output);
+  }
+  std::string Close() {
+    std::string closed = zip.Close();
+    const bool written = !output.IsClosed() && output.GetLength() > 0;
+    source.Close();
+    output.Close();
+    if (written) fs::rename(path + ".new", path);
+    return closed;
+  }
+
+  std::string path;
+  CZipFile source, output;
+  CZipArchive zip;  // goes before the files it writes to
+};
 
 // With the program's arguments.
 inline bool AddEntry(CZipArchive& zip, const std::string& name, const std::string& bytes,

@@ -1,4 +1,4 @@
-// Changing archives in place, checked by other readers (zipfile, unzip).
+// Changing archives as the program does, checked by other readers (zipfile, unzip).
 #include <algorithm>
 
 #include "test_util.h"
@@ -44,8 +44,9 @@ TEST_F(UpdateTest, RefusalsKeepEveryByte) {
   const std::string good = ReadFileBytes(path_);
   CZipMemFile mem;
   mem.Write("data!", 5);
-  CZipArchive zip;
-  ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
+  UpdatedArchive update(path_);
+  ASSERT_TRUE(update.Open());
+  CZipArchive& zip = update.zip;
   EXPECT_FALSE(zip.RemoveFile(3));
   EXPECT_FALSE(zip.RemoveFile(kNotFound));
   EXPECT_FALSE(zip.AddNewFile(mem, "x", -1, 7, 0));
@@ -54,8 +55,8 @@ TEST_F(UpdateTest, RefusalsKeepEveryByte) {
   ASSERT_TRUE(zip.OpenFile(0));  // an entry open for reading blocks changes
   EXPECT_FALSE(zip.RemoveFile(1));
   EXPECT_FALSE(zip.AddNewFile(mem, "x"));
-  zip.CloseFile(nullptr, true);
-  EXPECT_EQ(zip.Close(), path_);
+  zip.CloseFile(true);
+  EXPECT_EQ(update.Close(), path_);
   EXPECT_EQ(ReadFileBytes(path_), good);
 }
 
@@ -83,11 +84,12 @@ TEST_F(UpdateTest, OverlappingLayoutsAreRefusedUntouched) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFileBytes(path_, c.bytes);
-    CZipArchive zip;
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
+    UpdatedArchive update(path_);
+    ASSERT_TRUE(update.Open());
+    CZipArchive& zip = update.zip;
     EXPECT_EQ(CodeOf([&] { zip.RemoveFile(1); }), CZipException::badZipFile);
     EXPECT_EQ(CodeOf([&] { AddEntry(zip, "new.txt", "new entry"); }), CZipException::badZipFile);
-    EXPECT_EQ(zip.Close(), path_);
+    EXPECT_EQ(update.Close(), path_);
     EXPECT_EQ(ReadFileBytes(path_), c.bytes);
   }
 }
@@ -101,11 +103,12 @@ TEST_F(UpdateTest, EntryCommentsSurviveAChange) {
      "        i = zipfile.ZipInfo(n, date_time=(2020, 1, 1, 12, 0, 0))\n"
      "        i.comment = b'the comment of ' + n.encode()\n"
      "        z.writestr(i, n.encode() * 40)\n");
-  CZipArchive zip;
-  ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
+  UpdatedArchive update(path_);
+  ASSERT_TRUE(update.Open());
+  CZipArchive& zip = update.zip;
   ASSERT_TRUE(zip.RemoveFile(0));
   ASSERT_TRUE(AddEntry(zip, "d.txt", "new entry"));
-  zip.Close();
+  update.Close();
   auto times40 = [](const std::string& s) {
     std::string r;
     for (int i = 0; i < 40; ++i) r += s;
@@ -124,14 +127,11 @@ TEST_F(UpdateTest, EntryCommentsSurviveAChange) {
 TEST_F(UpdateTest, ChangesBehindAStub) {
   std::string stub = RandomBytes(100, 9), good = ReadFileBytes(path_);
   WriteFileBytes(path_, stub + good);
-  CZipArchive zip;
-  ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
+  UpdatedArchive update(path_);
+  ASSERT_TRUE(update.Open());
+  CZipArchive& zip = update.zip;
   ASSERT_EQ(zip.FindFile("chat.xml"), 0);  // builds the sorted lookup array
-  uint32_t removed = zip.GetFileInfo(1)->m_uOffset,
-           dataEnd = Get32(good, good.rfind("PK\5\6") + kEndDirOffset);
   ASSERT_TRUE(zip.RemoveFile(0));
-  EXPECT_EQ(fs::file_size(path_),
-            100 + dataEnd - removed);  // moved at once, no directory until Close
   EXPECT_EQ(zip.FindFile("gui/pointer.png"), 0);
   std::vector<Entry> all = {entries_[1], entries_[2]},
                      added = {{"chat.xml", "<chat>new</chat>", 8},
@@ -145,11 +145,12 @@ TEST_F(UpdateTest, ChangesBehindAStub) {
     EXPECT_EQ(zip.FindFile(e.name.c_str()), all.size());
     all.push_back(e);
   }
-  zip.Close();
+  update.Close();
   ExpectOthersRead(path_, all, true);
-  ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
-  while (zip.GetCount() > 0) ASSERT_TRUE(zip.RemoveFile(0));
-  zip.Close();
+  UpdatedArchive again(path_);
+  ASSERT_TRUE(again.Open());
+  while (again.zip.GetCount() > 0) ASSERT_TRUE(again.zip.RemoveFile(0));
+  again.Close();
   EXPECT_EQ(fs::file_size(path_), 122u);
   EXPECT_EQ(ReadFileBytes(path_).substr(0, 100), stub);
 }
@@ -175,14 +176,15 @@ TEST_F(UpdateTest, NewEntryHeaderFieldsFollowLevelAndHost) {
     std::string bytes = good, expected;
     Put(bytes, Find(bytes, "PK\1\2") + kCentralVersionMadeBy + 1, host, 1);
     WriteFileBytes(path_, bytes);
-    CZipArchive zip;
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpen));
+    UpdatedArchive update(path_);
+    ASSERT_TRUE(update.Open());
+    CZipArchive& zip = update.zip;
     for (const auto& l : levels) {
       ASSERT_TRUE(AddEntry(zip, "level" + std::to_string(l.level), text, l.level));
       expected += std::to_string(l.flags) + " " + std::to_string(l.method) + " 20 " +
                   std::to_string(host) + " 20 " + std::to_string(attributes) + " 0 0 0 True\n";
     }
-    zip.Close();
+    update.Close();
     EXPECT_EQ(
         Py(path_,
            "import time\nfor i in zipfile.ZipFile(path).infolist()[3:]:\n"
@@ -199,10 +201,135 @@ TEST_F(UpdateTest, NewEntryHeaderFieldsFollowLevelAndHost) {
                 written.substr(central + kCentralVersionNeeded, fields))
           << "entry " << n;
     }
-    ASSERT_TRUE(zip.Open(path_.c_str(), CZipArchive::zipOpenReadOnly));
-    for (uint16_t n = 0; n < zip.GetCount(); ++n) EXPECT_TRUE(zip.TestFile(n)) << "entry " << n;
-    zip.Close();
+    CZipArchive reader;
+    ASSERT_TRUE(reader.Open(path_.c_str()));
+    for (uint16_t n = 0; n < reader.GetCount(); ++n)
+      EXPECT_TRUE(reader.TestFile(n)) << "entry " << n;
+    reader.Close();
   }
+}
+
+// Moves every entry behind the first one further into the file, behind a
+// hole (no disk space), so that the directory starts `room` bytes before
+// 4 GiB.
+void PushTo4GiB(const std::string& path, uint32_t room) {
+  std::string b = ReadFileBytes(path);
+  const size_t end = b.rfind("PK\5\6"), second = Find(b, "PK\3\4", 1);
+  const uint32_t offset = Get32(b, end + kEndDirOffset);
+  const uint64_t gap = (uint64_t{1} << 32) - room - offset;
+  for (size_t at = b.find("PK\1\2", offset); at != std::string::npos;
+       at = b.find("PK\1\2", at + 1)) {
+    const uint32_t local = Get32(b, at + kCentralOffset);
+    if (local >= second) Put(b, at + kCentralOffset, static_cast<uint32_t>(local + gap));
+  }
+  Put(b, end + kEndDirOffset, static_cast<uint32_t>(offset + gap));
+  WriteFileBytes(path, b.substr(0, second));
+  std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(static_cast<std::streamoff>(second + gap));
+  out.write(b.data() + second, static_cast<std::streamsize>(b.size() - second));
+  ASSERT_TRUE(out.good());
+}
+
+// A change whose result would need Zip64 is refused before a byte is
+// written: planned (counting each new entry as large as deflate can make
+// it), and again when Close knows the result, before it copies the source.
+TEST_F(UpdateTest, ChangesThatWouldNeedZip64AreRefusedBeforeWriting) {
+  using Copies = std::vector<CZipArchive::PlannedCopy>;
+  Copies many;
+  for (int n = 0; n < 65533; ++n) many.push_back({"skinconfig/ver", "n/" + std::to_string(n)});
+  const struct {
+    const char* what;
+    Copies copies;
+    int code;
+  } cases[] = {
+      {"an entry replaced by a smaller one", {{"skinconfig/ver", "chat.xml"}}, -1},
+      {"a replaced entry copied on", {{"skinconfig/ver", "chat.xml"}, {"chat.xml", "x"}}, -1},
+      {"a missing source", {{"none", "x"}, {"none", "y"}}, -1},
+      {"past 4 GiB by the bound of deflate", {{"gui/pointer.png", "x"}}, CZipException::tooBigSize},
+      {"65535 entries", Copies(many.begin(), many.end() - 1), -1},
+      {"65536 entries", many, CZipException::tooManyFiles},
+  };
+  for (uint32_t room : {0u, 3000u}) {  // 0: not pushed, the counts only
+    if (room > 0) PushTo4GiB(path_, room);
+    CZipArchive reader;
+    ASSERT_TRUE(reader.Open(path_.c_str()));
+    for (const auto& c : cases) {
+      if ((room > 0) == (c.code == CZipException::tooManyFiles || c.copies.size() > 2)) continue;
+      SCOPED_TRACE(c.what);
+      EXPECT_EQ(CodeOf([&] { reader.CheckPlannedCopies(c.copies); }), c.code);
+    }
+    reader.Close();
+  }
+  // Close stops before the copy: the output holds no more than the new entry.
+  CZipFile source;
+  source.Open(path_.c_str(), CZipFile::modeRead, true);
+  CZipMemFile output;
+  CZipArchive zip;
+  ASSERT_TRUE(zip.OpenForUpdate(source, output));
+  ASSERT_TRUE(AddEntry(zip, "x", RandomBytes(7000, 3)));
+  EXPECT_EQ(CodeOf([&] { zip.Close(); }), CZipException::tooBigSize);
+  EXPECT_LT(output.GetLength(), 8000u);
+}
+
+// Names whose hashes share a slot of the name index (FNV-1a, as the
+// index hashes them, on 2^17 slots): a run that a removal must close up.
+std::vector<std::string> CollidingNames(size_t count) {
+  std::map<uint32_t, std::vector<std::string>> bySlot;
+  for (uint32_t n = 0;; ++n) {
+    const std::string name = "c/" + std::to_string(n);
+    uint32_t hash = 2166136261u;
+    for (char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    std::vector<std::string>& names = bySlot[hash & ((1u << 17) - 1)];
+    names.push_back(name);
+    if (names.size() == count) return names;
+  }
+}
+
+// Removing any one of names that collide in the index (the first, the
+// middle, the last of their run) leaves every other name findable; so do
+// entries of a reverse-ordered directory, whose update others read.
+TEST_F(UpdateTest, RemovalsKeepEveryOtherNameFindable) {
+  const std::vector<std::string> names = CollidingNames(4);
+  std::vector<Entry> entries = {{"other.txt", "other", 0}};
+  for (const std::string& name : names) entries.push_back({name, name + " data", 8});
+  for (size_t removed = 1; removed <= names.size(); ++removed) {
+    SCOPED_TRACE(entries[removed].name);
+    Make(entries);
+    UpdatedArchive update(path_);
+    ASSERT_TRUE(update.Open());
+    CZipArchive& zip = update.zip;
+    ASSERT_EQ(zip.FindFile(entries[removed].name.c_str()), removed);  // builds the index
+    ASSERT_TRUE(zip.RemoveFile(static_cast<uint16_t>(removed)));
+    for (size_t n = 0; n < entries.size(); ++n) {
+      const uint16_t expected = n == removed ? kNotFound : static_cast<uint16_t>(n - (n > removed));
+      EXPECT_EQ(zip.FindFile(entries[n].name.c_str()), expected) << entries[n].name;
+    }
+    update.Close();
+  }
+}
+
+// A directory that lists its entries in reverse order (as some writers'
+// archives do) is updated as one in file order: others read the result.
+TEST_F(UpdateTest, ReverseOrderedDirectoryIsUpdated) {
+  Py(path_,
+     "data = open(path, 'rb').read()\n"
+     "end = data.rfind(b'PK\\5\\6')\n"
+     "count = int.from_bytes(data[end + 10:end + 12], 'little')\n"
+     "at = int.from_bytes(data[end + 16:end + 20], 'little')\n"
+     "records = []\n"
+     "for _ in range(count):\n"
+     "    n, x, c = (int.from_bytes(data[at + k:at + k + 2], 'little') for k in (28, 30, 32))\n"
+     "    records.append(data[at:at + 46 + n + x + c])\n"
+     "    at += 46 + n + x + c\n"
+     "start = int.from_bytes(data[end + 16:end + 20], 'little')\n"
+     "open(path, 'wb').write(data[:start] + b''.join(reversed(records)) + data[at:])\n");
+  UpdatedArchive update(path_);
+  ASSERT_TRUE(update.Open());
+  ASSERT_EQ(update.zip.FindFile("gui/pointer.png"), 1);
+  ASSERT_TRUE(update.zip.RemoveFile(1));
+  ASSERT_TRUE(AddEntry(update.zip, "gui/pointer.png", "new pointer"));
+  update.Close();
+  ExpectOthersRead(path_, {entries_[0], entries_[2], {"gui/pointer.png", "new pointer", 8}});
 }
 
 }  // namespace
