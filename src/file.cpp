@@ -41,8 +41,7 @@ const struct Outcome {
     {SysResult::kChanged, "Another program changed the archive after it was read", Words::kNone,
      Words::kNone},
     {SysResult::kLocked, "Another program is using the archive", Words::kNone, Words::kSystem},
-    {SysResult::kForeign, "The archive belongs to another user", Words::kNone,
-     Words::kForeignFile},
+    {SysResult::kForeign, "The archive belongs to another user", Words::kNone, Words::kForeignFile},
     {SysResult::kNoLocks, "Could not lock the archive", Words::kNoLocks, Words::kNoLocks},
     {SysResult::kInUse, nullptr, Words::kInUse, Words::kSystem},
     {SysResult::kNoAccess, nullptr, Words::kNone, Words::kSystem},
@@ -64,8 +63,7 @@ void Say(SkinCfgProgram& p, Words words, const std::string& error) {
       p.PrintReason(error);
       break;
     case Words::kNoLocks:
-      p.PrintReason(
-          "The file system does not support file locks. Move the skin to another drive.");
+      p.PrintReason("The file system does not support file locks. Move the skin to another drive.");
       break;
     case Words::kInUse:
       p.PrintMessage("The skin is in use by another program, for example the game: %s\n",
@@ -240,8 +238,8 @@ bool BeginChange(SkinCfgProgram& p) {
   }
   if (result == SysResult::kOk) result = p.skinfile.BeginChange(&error);
   if (result == SysResult::kOk) return true;
-  p.ReportArchiveOutcome("OpenZip", "Could not create working copy",
-                         p.skinfile.WorkName().c_str(), result, error);
+  p.ReportArchiveOutcome("OpenZip", "Could not create working copy", p.skinfile.WorkName().c_str(),
+                         result, error);
   return false;
 }
 

@@ -265,13 +265,10 @@ SysResult ReplacedFile::Commit(std::string* error) {
 }
 
 SysResult ReplacedFile::Publish(std::string* error) {
-  SysResult result =
-      workpath_.empty()
-          ? WithFreshName(error,
-                          [&](const std::string& path) {
-                            return platform_.Release(&work_, path, true, error);
-                          })
-          : platform_.Release(&work_, workpath_, false, error);
+  // A named working file keeps its name; an unnamed one gets a fresh one.
+  auto name = [&](const std::string& path) { return platform_.Release(&work_, path, true, error); };
+  SysResult result = workpath_.empty() ? WithFreshName(error, name)
+                                       : platform_.Release(&work_, workpath_, false, error);
   if (result != SysResult::kOk) return result;
   const std::string& work = workpath_;
   if (Exists()) {

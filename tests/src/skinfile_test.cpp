@@ -324,8 +324,9 @@ TEST(ReplacedFileTest, WorkingFileNamesAndStaleFiles) {
 
       const std::string stale = prefix + "Xy12Zw";
       const std::string base = prefix.substr(0, prefix.size() - 12);  // "." + name, cut
-      const std::string kept[] = {base + ".backup",  base + ".orig01", prefix + "Xy12Z~",
-                                  prefix + "~bCd12", prefix + "Xy12Z",  ".other.zip.vrdskincfg-Xy12Zw"};
+      const std::string kept[] = {base + ".backup",  base + ".orig01",
+                                  prefix + "Xy12Z~", prefix + "~bCd12",
+                                  prefix + "Xy12Z",  ".other.zip.vrdskincfg-Xy12Zw"};
       for (const std::string& other : kept) ziptest::WriteFileBytes(dir.path() / other, "x");
       ziptest::WriteFileBytes(dir.path() / stale, "left behind");
       // A second run cleaning up beside the first leaves the first one's file.
