@@ -1,5 +1,6 @@
-// The one way the program replaces a file it writes (the skin archive, the
-// settings file): all at once or not at all, and never over somebody
+// The one way the program opens, reads and replaces its files (the skin
+// archive, the settings file): opened through the system without ever
+// blocking, replaced all at once or not at all, and never over somebody
 // else's change.
 //
 // The target is opened once, through the system, and kept open; its
