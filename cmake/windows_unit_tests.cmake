@@ -6,6 +6,7 @@ set(VRD_GTEST_SOURCE_DIR /usr/src/googletest/googletest
     CACHE PATH "GoogleTest source for cross builds")
 
 set(WIN_TESTS ${CMAKE_SOURCE_DIR}/tests/src/consolecp_win_test.cpp
+              ${CMAKE_SOURCE_DIR}/tests/src/skinplatform_win_test.cpp
               ${CMAKE_SOURCE_DIR}/tests/zipengine/ZipPlatform_win_test.cpp)
 if(EXISTS ${VRD_GTEST_SOURCE_DIR}/CMakeLists.txt)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

@@ -161,6 +161,15 @@ class SkinCfgProgram {
   // Before any change: whether the open archive can take the copies without
   // needing Zip64; reports the engine's refusal.
   bool CheckCopiesFit(const std::vector<CZipArchive::PlannedCopy>& copies);
+  // What the player is told of a failed step of the replace layer, from one
+  // table: for a step `op` of the archive, `fallback` (with `name` and the
+  // system's text) where the outcome has no words of its own; for a file
+  // that cannot be written, the lines on the archive's permissions; for
+  // the settings file, the reason after its line.
+  void ReportArchiveOutcome(const char* op, const char* fallback, const char* name,
+                            SysResult result, const std::string& error);
+  void ReportNotWritable(SysResult result, const std::string& error);
+  void ReportSettingsOutcome(SysResult result, const std::string& error);
 
   // Fields, in the order of the run's state.
   bool waitonexit;

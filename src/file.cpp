@@ -23,6 +23,58 @@ namespace {
 
 const char kUnit[] = "file";
 
+// The player's words for the outcomes of the replace layer that have
+// words of their own, for the archive and for the settings file.
+enum class Words {
+  kNone,
+  kSystem,       // "Reason: " and the system's text
+  kNoLocks,      // a lock keeps two runs from publishing at once: none, no change
+  kInUse,        // another program holds the skin open
+  kForeignFile,  // "Reason: " the file belongs to another user
+};
+const struct Outcome {
+  SysResult result;
+  const char* archive;  // "<op>(): <archive>: <name>"; nullptr: the step's own line
+  Words archivereason;  // after the archive's line (the step's own line holds the system's text)
+  Words settingsreason;
+} kOutcomes[] = {
+    {SysResult::kChanged, "Another program changed the archive after it was read", Words::kNone,
+     Words::kNone},
+    {SysResult::kLocked, "Another program is using the archive", Words::kNone, Words::kSystem},
+    {SysResult::kForeign, "The archive belongs to another user", Words::kNone, Words::kForeignFile},
+    {SysResult::kNoLocks, "Could not lock the archive", Words::kNoLocks, Words::kNoLocks},
+    {SysResult::kInUse, nullptr, Words::kInUse, Words::kSystem},
+    {SysResult::kNoAccess, nullptr, Words::kNone, Words::kSystem},
+};
+const Outcome kOtherOutcome = {SysResult::kFailed, nullptr, Words::kSystem, Words::kSystem};
+
+const Outcome& OutcomeOf(SysResult result) {
+  for (const Outcome& outcome : kOutcomes) {
+    if (outcome.result == result) return outcome;
+  }
+  return kOtherOutcome;
+}
+
+void Say(SkinCfgProgram& p, Words words, const std::string& error) {
+  switch (words) {
+    case Words::kNone:
+      break;
+    case Words::kSystem:
+      p.PrintReason(error);
+      break;
+    case Words::kNoLocks:
+      p.PrintReason("The file system does not support file locks. Move the skin to another drive.");
+      break;
+    case Words::kInUse:
+      p.PrintMessage("The skin is in use by another program, for example the game: %s\n",
+                     p.zipfilename);
+      break;
+    case Words::kForeignFile:
+      p.PrintReason("The file belongs to another user.");
+      break;
+  }
+}
+
 // The version text handed out by ReadVersionFile; each call overwrites it.
 char versionbuffer[16];
 
@@ -164,18 +216,6 @@ bool OpenArchiveFile(SkinCfgProgram& p) {
   return true;
 }
 
-// A lock is what keeps two runs from publishing at once; where the file
-// system offers none, the skin cannot be changed there.
-void PrintNoLocks(SkinCfgProgram& p) {
-  p.PrintReason("The file system does not support file locks. Move the skin to another drive.");
-}
-
-// Another program holds the archive open in a way that blocks a replace.
-void PrintInUse(SkinCfgProgram& p) {
-  p.PrintMessage("The skin is in use by another program, for example the game: %s\n",
-                 p.zipfilename);
-}
-
 // Before a change: the archive path still names the file read at start-up,
 // unchanged, it can be written, and the working file is ready.
 bool BeginChange(SkinCfgProgram& p) {
@@ -184,41 +224,14 @@ bool BeginChange(SkinCfgProgram& p) {
   const SysResult writable =
       result == SysResult::kOk ? p.skinfile.CheckWritable(&error) : SysResult::kOk;
   if (writable != SysResult::kOk) {
-    p.PrintMessage("ERROR: File not writeable: %s\n", p.zipfilename);
-    p.PrintMessage("Check file permissions of %s\n", p.zipfilename);
-    if (writable == SysResult::kInUse) {
-      PrintInUse(p);
-    } else if (writable != SysResult::kNoAccess) {
-      p.PrintReason(error);  // a read-only file system, for one
-    }
+    p.ReportNotWritable(writable, error);
     return false;
   }
   if (result == SysResult::kOk) result = p.skinfile.BeginChange(&error);
-  switch (result) {
-    case SysResult::kOk:
-      return true;
-    case SysResult::kChanged:
-      p.PrintError(kUnit, __LINE__,
-                   "OpenZip(): Another program changed the archive after it was read: %s\n",
-                   p.zipfilename);
-      return false;
-    case SysResult::kLocked:
-      p.PrintError(kUnit, __LINE__, "OpenZip(): Another program is using the archive: %s\n",
-                   p.zipfilename);
-      return false;
-    case SysResult::kForeign:
-      p.PrintError(kUnit, __LINE__, "OpenZip(): The archive belongs to another user: %s\n",
-                   p.zipfilename);
-      return false;
-    case SysResult::kNoLocks:
-      p.PrintError(kUnit, __LINE__, "OpenZip(): Could not lock the archive: %s\n", p.zipfilename);
-      PrintNoLocks(p);
-      return false;
-    default:
-      p.PrintError(kUnit, __LINE__, "OpenZip(): Could not create working copy: %s\n%s\n",
-                   p.skinfile.WorkName().c_str(), error.c_str());
-      return false;
-  }
+  if (result == SysResult::kOk) return true;
+  p.ReportArchiveOutcome("OpenZip", "Could not create working copy", p.skinfile.WorkName().c_str(),
+                         result, error);
+  return false;
 }
 
 CZipAbstractFile& AttachWorkFile(SkinCfgProgram& p) {
@@ -328,39 +341,36 @@ bool SkinCfgProgram::CloseZip() {
     return closed;
   }
   std::string error;
-  switch (skinfile.Commit(&error)) {
-    case SysResult::kOk:
-      return true;
-    case SysResult::kChanged:
-      PrintError(kUnit, __LINE__,
-                 "CloseZip(): Another program changed the archive after it was read: %s\n",
-                 zipfilename);
-      return false;
-    case SysResult::kLocked:
-      PrintError(kUnit, __LINE__, "CloseZip(): Another program is using the archive: %s\n",
-                 zipfilename);
-      return false;
-    case SysResult::kForeign:
-      PrintError(kUnit, __LINE__, "CloseZip(): The archive belongs to another user: %s\n",
-                 zipfilename);
-      return false;
-    case SysResult::kInUse:
-      PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,
-                 error.c_str());
-      PrintInUse(*this);
-      return false;
-    case SysResult::kNoLocks:
-      PrintError(kUnit, __LINE__, "CloseZip(): Could not lock the archive: %s\n", zipfilename);
-      PrintNoLocks(*this);
-      return false;
-    default:
-      PrintError(kUnit, __LINE__, "CloseZip(): Could not replace archive: %s\n%s\n", zipfilename,
-                 error.c_str());
-      return false;
-  }
+  const SysResult result = skinfile.Commit(&error);
+  if (result == SysResult::kOk) return true;
+  ReportArchiveOutcome("CloseZip", "Could not replace archive", zipfilename, result, error);
+  return false;
 }
 
 void SkinCfgProgram::DiscardChanges() { discardchanges = true; }
+
+void SkinCfgProgram::ReportArchiveOutcome(const char* op, const char* fallback, const char* name,
+                                          SysResult result, const std::string& error) {
+  const Outcome& outcome = OutcomeOf(result);
+  if (outcome.archive != nullptr) {
+    PrintError(kUnit, __LINE__, "%s(): %s: %s\n", op, outcome.archive, zipfilename);
+  } else {
+    PrintError(kUnit, __LINE__, "%s(): %s: %s\n%s\n", op, fallback, name, error.c_str());
+  }
+  if (outcome.archivereason != Words::kSystem) Say(*this, outcome.archivereason, error);
+}
+
+// A permission the user lacks is said by the lines alone.
+void SkinCfgProgram::ReportNotWritable(SysResult result, const std::string& error) {
+  PrintMessage("ERROR: File not writeable: %s\n", zipfilename);
+  PrintMessage("Check file permissions of %s\n", zipfilename);
+  Say(*this, OutcomeOf(result).archivereason, error);
+}
+
+void SkinCfgProgram::ReportSettingsOutcome(SysResult result, const std::string& error) {
+  PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
+  Say(*this, OutcomeOf(result).settingsreason, error);
+}
 
 bool SkinCfgProgram::ReadVersionFile(const char** version) {
   return EntrySteps(*this, "ReadVersionFile", Effect::kNone, [&] {

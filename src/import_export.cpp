@@ -10,8 +10,6 @@
 #include <string>
 
 #include "import_export.h"
-#include "plainfile.h"
-#include "scoped.h"
 #include "skinfile.h"
 
 static const char kUnit[] = "import_export";
@@ -148,57 +146,40 @@ bool SkinCfgProgram::WriteExportFile() {
     result = file.Commit(&error);
   }
   if (result == SysResult::kOk) return true;
-  PrintMessage("ERROR: Could not write file: %s\n", cfgfilename);
-  if (result == SysResult::kForeign) {
-    PrintReason("The file belongs to another user.");
-  } else if (result != SysResult::kChanged) {
-    PrintReason(error);
-  }
+  ReportSettingsOutcome(result, error);
   return false;
 }
 
 bool SkinCfgProgram::ImportFile() { return ReadImportFile() && ParseImportFile(); }
 
+// Read through the same opening as the skin: never waiting on a FIFO or a
+// device, and a file that another program puts in its place meanwhile is
+// opened again.
 bool SkinCfgProgram::ReadImportFile() {
-  plainfile::Kind kind;
-  ScopedFile file(plainfile::OpenForReading(cfgfilename, &kind));
-  if (file == nullptr) {
-    if (kind == plainfile::Kind::kOther) return RefuseIrregular(this);
+  ReplacedFile file(SystemSkinPlatform(), false);
+  std::string error;
+  const SysResult result = file.Open(cfgfilename, false, &error);
+  if (result == SysResult::kNotRegular) return RefuseIrregular(this);
+  if (result != SysResult::kOk) {
     PrintMessage("ERROR: File not found: %s\n", cfgfilename);
-    return false;
-  }
-  FILE* f = file.get();
-  if (std::fseek(f, 0, SEEK_END) != 0) {
-    PrintError(kUnit, __LINE__, "ReadImportFile(): fseek() failed on file: %s\n", cfgfilename);
-    return false;
-  }
-  const long size = std::ftell(f);
-  if (size < 0) {
-    PrintError(kUnit, __LINE__, "ReadImportFile(): ftell() failed on file: %s\n", cfgfilename);
-    return false;
-  }
-  if (std::fseek(f, 0, SEEK_SET) != 0) {
-    PrintError(kUnit, __LINE__, "ReadImportFile(): fseek() failed on file: %s\n", cfgfilename);
+    if (result != SysResult::kNotFound) PrintReason(error);
     return false;
   }
   // Refused rather than read in pieces: no valid settings file is larger.
-  if (static_cast<unsigned long>(size) > kMaxCfgText) {
+  if (file.Size() > kMaxCfgText) {
     PrintError(kUnit, __LINE__, "ReadImportFile(): Buffer overflow, file: %s\n", cfgfilename);
     return false;
   }
-  if (size == 0) {
+  if (file.Size() == 0) {
     PrintError(kUnit, __LINE__, "ReadImportFile(): Invalid file: %s\n", cfgfilename);
     return false;
   }
-  const size_t wanted = static_cast<size_t>(size);
-  const size_t got = std::fread(cfgdata, 1, wanted, f);
+  const size_t wanted = static_cast<size_t>(file.Size());
+  size_t got = 0;
+  const bool read = file.ReadAt(0, cfgdata, wanted, &got, &error) == SysResult::kOk;
   cfgdata[got] = '\0';
-  if (got != wanted) {
+  if (!read || got != wanted) {
     PrintError(kUnit, __LINE__, "ReadImportFile(): fread() failed on file: %s\n", cfgfilename);
-    return false;
-  }
-  if (std::fclose(file.release()) != 0) {
-    PrintError(kUnit, __LINE__, "ReadImportFile(): Failed to close file: %s\n", cfgfilename);
     return false;
   }
   return true;

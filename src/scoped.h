@@ -1,23 +1,13 @@
-// Owners that release a C resource when they go out of scope, so a function
-// with many ways out has one place that closes what it opened. Where the
-// close itself can fail in a way that matters (a written file), the caller
-// releases the resource and closes it with a check.
+// Owners that release a system resource when they go out of scope, so a
+// function with many ways out has one place that closes what it opened.
 #ifndef VRDSKINCFG_SCOPED_H
 #define VRDSKINCFG_SCOPED_H
-
-#include <cstdio>
-#include <memory>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <unistd.h>
 #endif
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using ScopedFile = std::unique_ptr<FILE, FileCloser>;
 
 #ifndef _WIN32
 // A POSIX file descriptor; -1 holds nothing.
@@ -31,7 +21,7 @@ class ScopedFd {
   ScopedFd& operator=(const ScopedFd&) = delete;
 
   int get() const { return fd_; }
-  // Hands the descriptor on (to fdopen, or to a caller that keeps it).
+  // Hands the descriptor on to a caller that keeps it.
   int release() {
     const int fd = fd_;
     fd_ = -1;

@@ -4,7 +4,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace {
@@ -24,6 +26,23 @@ std::string CutUtf8(const std::string& text, size_t limit) {
   // that character would be split.
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
+}
+
+std::string RandomPart() {
+  static std::mt19937 generator(
+      std::random_device{}() ^
+      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const size_t choices = std::strlen(ReplacedFile::kNameChars);
+  std::string part(ReplacedFile::kRandomPart, 'X');
+  for (char& c : part) c = ReplacedFile::kNameChars[generator() % choices];
+  return part;
+}
+
+// True for exactly the names `prefix` plus a random part.
+bool IsWorkName(const std::string& name, const std::string& prefix) {
+  return name.size() == prefix.size() + ReplacedFile::kRandomPart &&
+         name.compare(0, prefix.size(), prefix) == 0 &&
+         name.find_first_not_of(ReplacedFile::kNameChars, prefix.size()) == std::string::npos;
 }
 
 }  // namespace
@@ -64,7 +83,7 @@ SysResult ReplacedFile::Open(const std::string& path, bool creatable, std::strin
   platform_.SplitPath(realpath_, &folder_, &name);
   // "." + name + mark + random part stays within the file-name limit,
   // however long the name is.
-  const size_t limit = std::min(platform_.MaxNameLength(folder_), kNameLimit);
+  const size_t limit = std::min(platform_.NameRoom(folder_), kNameLimit);
   const size_t fixed = 1 + std::strlen(kWorkMark) + kRandomPart;
   prefix_ = "." + CutUtf8(name, limit > fixed ? limit - fixed : 0) + kWorkMark;
   return SysResult::kOk;
@@ -144,12 +163,7 @@ SysResult ReplacedFile::BeginChange(std::string* error) {
     RemoveStaleWorkFiles();
     // A new file gets what the folder gives any new file; a replacing one
     // starts private and gets the target's metadata.
-    result = platform_.CreateWorkFile(folder_, prefix_, Exists() ? 0600 : 0666, &work_, &workpath_,
-                                      error);
-    if (result != SysResult::kOk) {
-      work_ = SkinPlatform::kNoHandle;
-      workpath_.clear();
-    }
+    result = CreateWorkFile(Exists() ? 0600 : 0666, error);
   }
   // Finds out now, before any work, whether the owner can be kept.
   if (result == SysResult::kOk && Exists()) {
@@ -158,6 +172,39 @@ SysResult ReplacedFile::BeginChange(std::string* error) {
   }
   if (locking) platform_.Unlock(target_);
   return result;
+}
+
+SysResult ReplacedFile::CreateWorkFile(unsigned mode, std::string* error) {
+  SysResult result = platform_.CreateUnnamedFile(folder_, mode, &work_, error);
+  if (result == SysResult::kUnsupported) {
+    result = WithFreshName(error, [&](const std::string& path) {
+      return platform_.CreateNamedFile(path, mode, &work_, error);
+    });
+  }
+  if (result != SysResult::kOk) work_ = SkinPlatform::kNoHandle;
+  return result;
+}
+
+template <typename Step>
+SysResult ReplacedFile::WithFreshName(std::string* error, const Step& step) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string path = platform_.JoinPath(folder_, prefix_ + RandomPart());
+    const SysResult result = step(path);
+    if (result == SysResult::kOk) workpath_ = path;
+    if (result != SysResult::kExists) return result;
+  }
+  if (error->empty()) *error = "File exists";
+  return SysResult::kFailed;  // *error: the system's text for a taken name
+}
+
+void ReplacedFile::DropWorkFile(bool keep) {
+  if (keep) {
+    platform_.KeepWorkFile(work_, workpath_);
+  } else {
+    platform_.CloseWorkFile(work_, workpath_);
+  }
+  work_ = SkinPlatform::kNoHandle;
+  workpath_.clear();
 }
 
 SysResult ReplacedFile::Write(const void* data, size_t size, std::string* error) {
@@ -218,13 +265,18 @@ SysResult ReplacedFile::Commit(std::string* error) {
 }
 
 SysResult ReplacedFile::Publish(std::string* error) {
-  SysResult result = platform_.Release(&work_, folder_, prefix_, &workpath_, error);
+  // A named working file keeps its name; an unnamed one gets a fresh one.
+  auto name = [&](const std::string& path) { return platform_.Release(&work_, path, true, error); };
+  SysResult result = workpath_.empty() ? WithFreshName(error, name)
+                                       : platform_.Release(&work_, workpath_, false, error);
   if (result != SysResult::kOk) return result;
   const std::string& work = workpath_;
   if (Exists()) {
     result = RetryWhileBusy([&] { return platform_.Replace(work, realpath_, error); });
   } else {
     result = RetryWhileBusy([&] { return platform_.MoveInto(work, realpath_, error); });
+    // Another program made the file after the last check.
+    if (result == SysResult::kExists) result = SysResult::kChanged;
   }
   // Whatever the failure is called, a target that is gone leaves the
   // working file as the only copy: it must take the target's name.
@@ -240,29 +292,22 @@ SysResult ReplacedFile::Publish(std::string* error) {
     result = RetryWhileBusy([&] { return platform_.MoveInto(work, realpath_, error); });
     if (result != SysResult::kOk) {
       *error += "\nThe new file is kept as: " + workpath_;
-      platform_.CloseWorkFile(work_, "");
-      work_ = SkinPlatform::kNoHandle;
-      workpath_.clear();
+      DropWorkFile(true);
       return SysResult::kHalfReplaced;
     }
   }
   if (result != SysResult::kOk) return result;  // the working file goes with Discard
   platform_.SyncFolder(folder_);
-  platform_.CloseWorkFile(work_, "");
-  work_ = SkinPlatform::kNoHandle;
-  workpath_.clear();
+  DropWorkFile(true);
   return SysResult::kOk;
 }
 
 void ReplacedFile::Discard() {
-  if (work_ == SkinPlatform::kNoHandle && workpath_.empty()) return;
-  platform_.CloseWorkFile(work_, workpath_);
-  work_ = SkinPlatform::kNoHandle;
-  workpath_.clear();
+  if (work_ != SkinPlatform::kNoHandle || !workpath_.empty()) DropWorkFile(false);
 }
 
 void ReplacedFile::RemoveStaleWorkFiles() {
-  for (const std::string& path : platform_.ListWorkFiles(folder_, prefix_)) {
-    platform_.RemoveIfStale(path);
+  for (const std::string& name : platform_.ListNames(folder_, prefix_)) {
+    if (IsWorkName(name, prefix_)) platform_.RemoveIfStale(platform_.JoinPath(folder_, name));
   }
 }

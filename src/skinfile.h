@@ -1,5 +1,6 @@
-// The one way the program replaces a file it writes (the skin archive, the
-// settings file): all at once or not at all, and never over somebody
+// The one way the program opens, reads and replaces its files (the skin
+// archive, the settings file): opened through the system without ever
+// blocking, replaced all at once or not at all, and never over somebody
 // else's change.
 //
 // The target is opened once, through the system, and kept open; its
@@ -36,9 +37,14 @@ class ReplacedFile {
   // How often a file replaced between its opening and the look-up of its
   // place is opened again before the run keeps the one it opened.
   static constexpr int kOpenAttempts = 5;
-  // What working files add to the target's name.
+  // What working files add to the target's name: the mark and six random
+  // characters of kNameChars (any platform's program makes only such).
   static constexpr const char* kWorkMark = ".vrdskincfg-";
   static constexpr size_t kRandomPart = 6;
+  static constexpr const char* kNameChars =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // How many random names are tried before a working file is given up.
+  static constexpr int kNameAttempts = 100;
 
   // With `locking`, changes are made under the lock (the skin archive, whose
   // readers and writers are other runs); without it the lock is left alone.
@@ -118,6 +124,16 @@ class ReplacedFile {
   SysResult RetryWhileBusy(const Step& step);
   SysResult Publish(std::string* error);
   void RemoveStaleWorkFiles();
+  // Creates the working file: unnamed where the platform allows, else
+  // under a fresh name.
+  SysResult CreateWorkFile(unsigned mode, std::string* error);
+  // Runs `step` on fresh working-file names until one is not taken; the one
+  // it succeeds with becomes workpath_.
+  template <typename Step>
+  SysResult WithFreshName(std::string* error, const Step& step);
+  // Closes the working file and forgets it: removed, or kept where it is
+  // (published, or the only copy left) for good.
+  void DropWorkFile(bool keep);
 
   SkinPlatform& platform_;
   const bool locking_;

@@ -1,7 +1,9 @@
-// The operating-system calls that the one way of replacing a file is built
-// on. The protocol itself (skinfile.cpp) is portable; each platform file
-// (skinplatform_posix.cpp, skinplatform_win.cpp) supplies these primitives,
-// and tests hand in a platform that fails any one of them.
+// The operating-system calls that the program's files (the skin archive,
+// the settings file) are opened, read and replaced through. The protocol
+// and every rule about names (skinfile.cpp) are portable; each platform
+// file (skinplatform_posix.cpp, skinplatform_win.cpp) supplies only these
+// primitives, and tests hand in a platform (ForwardingSkinPlatform) that
+// fails any one of them.
 #ifndef VRDSKINCFG_SKINPLATFORM_H
 #define VRDSKINCFG_SKINPLATFORM_H
 
@@ -44,6 +46,8 @@ enum class SysResult {
   kHalfReplaced,  // the original is gone; the working file kept its name
   kNoAccess,      // this user lacks the permission (the system's text says which)
   kNoLocks,       // the file system offers no file locks
+  kExists,        // the name is taken
+  kUnsupported,   // the system or the file system offers no such thing
 };
 
 class SkinPlatform {
@@ -91,15 +95,18 @@ class SkinPlatform {
   virtual SysResult TryLock(Handle handle, std::string* error) = 0;
   virtual void Unlock(Handle handle) = 0;
 
-  // Creates an empty, readable and writable working file in `folder`,
-  // locked against other processes where the file system has locks, with
-  // permissions `mode` as the folder gives them to a new file. Unnamed
-  // where the system allows it (`*path` is then empty); otherwise named
-  // `prefix` plus six random letters and digits, and removed on
-  // interrupting signals until it is published.
-  virtual SysResult CreateWorkFile(const std::string& folder, const std::string& prefix,
-                                   unsigned mode, Handle* handle, std::string* path,
-                                   std::string* error) = 0;
+  // Creates an empty, readable and writable working file in `folder` that
+  // has no name, locked against other processes where the file system has
+  // locks, with permissions `mode` as the folder gives them to a new file.
+  // kUnsupported where the system or the file system has no unnamed files.
+  virtual SysResult CreateUnnamedFile(const std::string& folder, unsigned mode, Handle* handle,
+                                      std::string* error) = 0;
+  // The same, named `path`, which the file keeps until it is published or
+  // closed: removed on interrupting signals (POSIX) or when its handle is
+  // closed (Windows). kExists when the name is taken, or was taken from
+  // under the new file by a cleaning run: another name is to be tried.
+  virtual SysResult CreateNamedFile(const std::string& path, unsigned mode, Handle* handle,
+                                    std::string* error) = 0;
   // Gives `to` exactly the owner, group, permission bits and extended
   // attributes (with access control lists) of `from`, removing those `to`
   // got from its folder; kForeign when this user may not keep the owner or
@@ -109,11 +116,11 @@ class SkinPlatform {
   virtual SysResult Write(Handle handle, const void* data, size_t size, std::string* error) = 0;
   // Forces the file's data to the device.
   virtual SysResult Sync(Handle handle, std::string* error) = 0;
-  // Makes the working file a named file that outlives its handle (an
-  // unnamed one is linked to `prefix` plus six characters in `folder`).
-  // May close the handle (*work is then kNoHandle).
-  virtual SysResult Release(Handle* work, const std::string& folder, const std::string& prefix,
-                            std::string* workpath, std::string* error) = 0;
+  // Makes the working file at `path` a file that outlives its handle; an
+  // unnamed one (`unnamed`) is linked to that name first (kExists when it
+  // is taken). May close the handle (*work is then kNoHandle).
+  virtual SysResult Release(Handle* work, const std::string& path, bool unnamed,
+                            std::string* error) = 0;
   // Puts the working file at `workpath` in the place of the existing file
   // `target` in one atomic step. kBusy or kDenied when another program's
   // open handle is in the way for now; kHalfReplaced when the target is gone and the
@@ -121,7 +128,10 @@ class SkinPlatform {
   // unchanged.
   virtual SysResult Replace(const std::string& workpath, const std::string& target,
                             std::string* error) = 0;
-  // Gives the working file the name `target`, replacing whatever is there.
+  // Gives the working file the name `target`, which must be free: kExists
+  // when another file has it, which stays as it is. (POSIX file systems
+  // without hard links and without a rename that refuses a taken name only
+  // get the name checked free just before a plain rename.)
   virtual SysResult MoveInto(const std::string& workpath, const std::string& target,
                              std::string* error) = 0;
   // Makes the folder's names durable; errors are not reported (after a
@@ -130,11 +140,15 @@ class SkinPlatform {
   // Closes the handle (unless kNoHandle) and removes a named working file
   // that was not published (unless `workpath` is empty).
   virtual void CloseWorkFile(Handle work, const std::string& workpath) = 0;
+  // Closes the handle (unless kNoHandle) of a working file that was
+  // published or is kept at `workpath` for good: nothing removes it now.
+  virtual void KeepWorkFile(Handle work, const std::string& workpath) = 0;
   virtual void Close(Handle handle) = 0;
 
-  // Names in `folder` made of `prefix` and six letters or digits.
-  virtual std::vector<std::string> ListWorkFiles(const std::string& folder,
-                                                 const std::string& prefix) = 0;
+  // The names in `folder` that begin with `prefix` (folders may be left
+  // out); which of them are working files is ReplacedFile's rule.
+  virtual std::vector<std::string> ListNames(const std::string& folder,
+                                             const std::string& prefix) = 0;
   // Removes the working file at `path` unless a live run holds it.
   virtual void RemoveIfStale(const std::string& path) = 0;
 
@@ -142,8 +156,10 @@ class SkinPlatform {
   virtual void SplitPath(const std::string& path, std::string* folder, std::string* name) = 0;
   virtual std::string JoinPath(const std::string& folder, const std::string& name) = 0;
   virtual void SleepMilliseconds(int milliseconds) = 0;
-  // The longest file name the folder's file system reports, in bytes.
-  virtual size_t MaxNameLength(const std::string& folder) = 0;
+  // How long, in bytes, a new file's name in `folder` may be: the name
+  // limit its file system reports (POSIX), or what the ANSI calls' path
+  // budget of MAX_PATH leaves after the folder (Windows).
+  virtual size_t NameRoom(const std::string& folder) = 0;
 };
 
 // The platform the program runs on. With `unnamedfiles` false every working

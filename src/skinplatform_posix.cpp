@@ -17,12 +17,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 
-#include "linuxcalls.h"
 #include "scoped.h"
 #include "skinplatform.h"
 #include "startup.h"
+#include "sysconfig.h"
 
 namespace {
 
@@ -54,16 +53,6 @@ FileIdentity IdentityOf(const struct stat& st) {
   id.changednsec = st.st_ctim.tv_nsec;
 #endif
   return id;
-}
-
-const char kRandomChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-const size_t kRandomLength = 6;
-
-std::string RandomPart() {
-  static std::mt19937 generator(std::random_device{}() ^ static_cast<unsigned>(getpid()));
-  std::string part(kRandomLength, 'X');
-  for (char& c : part) c = kRandomChars[generator() % (sizeof kRandomChars - 1)];
-  return part;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -115,13 +104,13 @@ const char kDeletedMark[] = " (deleted)";
 // kChanged when that place holds another file now (*path: the place).
 SysResult PathOf(int fd, const std::string& given, std::string* path, std::string* error) {
   std::string place;
-#if defined(F_GETPATH)
+#if VRD_HAVE_F_GETPATH
   char buffer[PATH_MAX];
   if (fcntl(fd, F_GETPATH, buffer) == 0) {
     *path = buffer;
     return SameFile(fd, *path) ? SysResult::kOk : SysResult::kChanged;
   }
-#elif VRD_LINUX_CALLS
+#elif VRD_HAVE_PROC_SELF_FD
   char procpath[64];
   char buffer[PATH_MAX];
   std::snprintf(procpath, sizeof procpath, "/proc/self/fd/%d", fd);
@@ -156,63 +145,52 @@ bool IsWithoutLocks(int code) { return code == ENOLCK || IsUnsupported(code); }
 // locks, no cleaning run can lock it either, which it must to remove it.
 bool LockWorkFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0 || IsWithoutLocks(errno); }
 
-// Creates and locks a new named working file; the caller has the signals
-// blocked so the file is armed from its first moment.
-int CreateNamedFile(const std::string& folder, const std::string& prefix, mode_t mode,
-                    std::string* path) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *path = Join(folder, prefix + RandomPart());
-    int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return -1;
-    }
-    if (!Arm(*path)) {
-      const int code = errno;
-      unlink(path->c_str());
-      close(fd);
-      errno = code;
-      return -1;
-    }
-    // A cleaning run could have taken the file for stale before the lock:
-    // then it is gone (or going), and we try another name.
-    const bool locked = LockWorkFile(fd);
-    const int code = errno;
-    if (locked && SameFile(fd, *path)) return fd;
-    Disarm(*path);
-    close(fd);
-    if (!locked && code != EWOULDBLOCK) {
-      unlink(path->c_str());
-      errno = code;
-      return -1;
-    }
-  }
-  errno = EEXIST;
-  return -1;
+SysResult Exists(std::string* error) {
+  Failed(error, EEXIST);
+  return SysResult::kExists;
 }
 
-// Gives an unnamed working file a name in its folder.
-bool LinkUnnamed(int fd, const std::string& folder, const std::string& prefix, std::string* path) {
-#if VRD_LINUX_CALLS
+// Creates and locks a new named working file, armed from its first moment.
+SysResult CreateNamed(const std::string& path, mode_t mode, int* created, std::string* error) {
+  SignalBlock block;
+  ScopedFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (fd.get() < 0) return errno == EEXIST ? Exists(error) : Failed(error);
+  if (!Arm(path)) {
+    const int code = errno;
+    unlink(path.c_str());
+    return Failed(error, code);
+  }
+  // A cleaning run could have taken the file for stale before the lock:
+  // then it is gone (or going), and another name is to be tried.
+  const bool locked = LockWorkFile(fd.get());
+  const int code = errno;
+  if (locked && SameFile(fd.get(), path)) {
+    *created = fd.release();
+    return SysResult::kOk;
+  }
+  Disarm(path);
+  if (locked || code == EWOULDBLOCK) return Exists(error);
+  unlink(path.c_str());
+  return Failed(error, code);
+}
+
+// Gives an unnamed working file the name `path`.
+SysResult LinkUnnamed(int fd, const std::string& path, std::string* error) {
+#if VRD_HAVE_O_TMPFILE && VRD_HAVE_AT_EMPTY_PATH && VRD_HAVE_PROC_SELF_FD
+  if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return SysResult::kOk;
+  if (errno == EEXIST) return Exists(error);
+  // Without the privilege AT_EMPTY_PATH asks for, /proc names the file too.
   char procpath[64];
   std::snprintf(procpath, sizeof procpath, "/proc/self/fd/%d", fd);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *path = Join(folder, prefix + RandomPart());
-    if (linkat(fd, "", AT_FDCWD, path->c_str(), AT_EMPTY_PATH) == 0) return true;
-    if (errno == EEXIST) continue;
-    // Without the privilege AT_EMPTY_PATH asks for, /proc names the file too.
-    if (linkat(AT_FDCWD, procpath, AT_FDCWD, path->c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-    if (errno != EEXIST) return false;
+  if (linkat(AT_FDCWD, procpath, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return SysResult::kOk;
   }
-  errno = EEXIST;
+  return errno == EEXIST ? Exists(error) : Failed(error);
 #else
   (void)fd;
-  (void)folder;
-  (void)prefix;
   (void)path;
-  errno = ENOTSUP;
+  return Failed(error, ENOTSUP);
 #endif
-  return false;
 }
 
 // Security labels belong to the system, which gives a new file its own.
@@ -392,26 +370,30 @@ class PosixSkinPlatform : public SkinPlatform {
 
   void Unlock(Handle handle) override { flock(static_cast<int>(handle), LOCK_UN); }
 
-  SysResult CreateWorkFile(const std::string& folder, const std::string& prefix, unsigned mode,
-                           Handle* handle, std::string* path, std::string* error) override {
-    path->clear();
-#if VRD_LINUX_CALLS
-    ScopedFd fd(unnamedfiles_ ? open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode) : -1);
+  SysResult CreateUnnamedFile(const std::string& folder, unsigned mode, Handle* handle,
+                              std::string* error) override {
+    if (!unnamedfiles_) return SysResult::kUnsupported;
+#if VRD_HAVE_O_TMPFILE
+    ScopedFd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
     if (fd.get() >= 0) {
       if (!LockWorkFile(fd.get())) return Failed(error);
       *handle = fd.release();
       return SysResult::kOk;
     }
     // File systems without unnamed files say so in one of these ways.
-    if (unnamedfiles_ && !IsUnsupported(errno) && errno != EISDIR && errno != EINVAL) {
-      return Failed(error);
-    }
+    if (!IsUnsupported(errno) && errno != EISDIR && errno != EINVAL) return Failed(error);
+#else
+    (void)folder, (void)mode, (void)handle, (void)error;
 #endif
-    SignalBlock block;
-    int named = CreateNamedFile(folder, prefix, static_cast<mode_t>(mode), path);
-    if (named < 0) return Failed(error);
-    *handle = named;
-    return SysResult::kOk;
+    return SysResult::kUnsupported;
+  }
+
+  SysResult CreateNamedFile(const std::string& path, unsigned mode, Handle* handle,
+                            std::string* error) override {
+    int fd = -1;
+    SysResult result = CreateNamed(path, static_cast<mode_t>(mode), &fd, error);
+    if (result == SysResult::kOk) *handle = fd;
+    return result;
   }
 
   SysResult CopyMetadata(Handle from, Handle to, std::string* error) override {
@@ -449,19 +431,17 @@ class PosixSkinPlatform : public SkinPlatform {
     return SysResult::kOk;
   }
 
-  SysResult Release(Handle* work, const std::string& folder, const std::string& prefix,
-                    std::string* workpath, std::string* error) override {
-    if (!workpath->empty()) return SysResult::kOk;
+  SysResult Release(Handle* work, const std::string& path, bool unnamed,
+                    std::string* error) override {
+    if (!unnamed) return SysResult::kOk;
     SignalBlock block;
-    std::string named;
-    if (!LinkUnnamed(static_cast<int>(*work), folder, prefix, &named)) return Failed(error);
-    if (!Arm(named)) {
+    SysResult result = LinkUnnamed(static_cast<int>(*work), path, error);
+    if (result == SysResult::kOk && !Arm(path)) {
       const int code = errno;
-      unlink(named.c_str());
+      unlink(path.c_str());
       return Failed(error, code);
     }
-    *workpath = named;
-    return SysResult::kOk;
+    return result;
   }
 
   SysResult Replace(const std::string& workpath, const std::string& target,
@@ -470,19 +450,28 @@ class PosixSkinPlatform : public SkinPlatform {
   }
 
   // A new file never replaces one that another program made meanwhile: a
-  // hard link fails where the name is taken. File systems without hard
-  // links get a plain rename.
+  // hard link, or else a rename that refuses a taken name, fails where the
+  // name is taken. File systems with neither get the name checked free
+  // just before a plain rename.
   SysResult MoveInto(const std::string& workpath, const std::string& target,
                      std::string* error) override {
-    {
-      SignalBlock block;
-      if (link(workpath.c_str(), target.c_str()) == 0) {
-        unlink(workpath.c_str());
-        Disarm(workpath);
-        return SysResult::kOk;
-      }
-      if (errno == EEXIST) return Failed(error);
+    SignalBlock block;
+    if (link(workpath.c_str(), target.c_str()) == 0) {
+      unlink(workpath.c_str());
+      Disarm(workpath);
+      return SysResult::kOk;
     }
+    if (errno == EEXIST) return Exists(error);
+#if VRD_HAVE_RENAMEAT2
+    if (renameat2(AT_FDCWD, workpath.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+      Disarm(workpath);
+      return SysResult::kOk;
+    }
+    if (errno == EEXIST) return Exists(error);
+    if (!IsUnsupported(errno) && errno != EINVAL) return Failed(error);
+#endif
+    struct stat st;
+    if (lstat(target.c_str(), &st) == 0) return Exists(error);
     return RenameArmed(workpath, target, error);
   }
 
@@ -500,19 +489,22 @@ class PosixSkinPlatform : public SkinPlatform {
     if (work != kNoHandle) close(static_cast<int>(work));
   }
 
+  void KeepWorkFile(Handle work, const std::string& workpath) override {
+    SignalBlock block;
+    if (!workpath.empty()) Disarm(workpath);
+    if (work != kNoHandle) close(static_cast<int>(work));
+  }
+
   void Close(Handle handle) override { close(static_cast<int>(handle)); }
 
-  std::vector<std::string> ListWorkFiles(const std::string& folder,
-                                         const std::string& prefix) override {
+  std::vector<std::string> ListNames(const std::string& folder,
+                                     const std::string& prefix) override {
     std::vector<std::string> found;
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return found;
     while (struct dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name.size() == prefix.size() + kRandomLength &&
-          name.compare(0, prefix.size(), prefix) == 0 &&
-          name.find_first_not_of(kRandomChars, prefix.size()) == std::string::npos) {
-        found.push_back(Join(folder, name));
+      if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+        found.push_back(entry->d_name);
       }
     }
     closedir(dir);
@@ -546,7 +538,7 @@ class PosixSkinPlatform : public SkinPlatform {
     }
   }
 
-  size_t MaxNameLength(const std::string& folder) override {
+  size_t NameRoom(const std::string& folder) override {
     long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<size_t>(limit) : 255;
   }

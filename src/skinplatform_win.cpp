@@ -17,11 +17,6 @@ namespace {
 // The locked byte: beyond the end of any archive the engine can read.
 const DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-const char kRandomChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-// What the random part may hold in working files of any platform's program.
-const char kNameChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-const size_t kRandomLength = 6;
-
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE H(SkinPlatform::Handle handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -43,6 +38,13 @@ SysResult FailedOrBusy(std::string* error, DWORD code = GetLastError()) {
   Failed(error, code);
   if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) return SysResult::kBusy;
   return code == ERROR_ACCESS_DENIED ? SysResult::kDenied : SysResult::kFailed;
+}
+
+// A name that is taken is kExists; else as FailedOrBusy.
+SysResult FailedOrExists(std::string* error, DWORD code = GetLastError()) {
+  if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) return FailedOrBusy(error, code);
+  Failed(error, code);
+  return SysResult::kExists;
 }
 
 bool IsNotFound(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
@@ -102,16 +104,6 @@ bool SetDeleteOnClose(HANDLE file, bool remove) {
   disposition.DeleteFile = remove ? TRUE : FALSE;
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
          0;
-}
-
-std::string RandomPart() {
-  static unsigned seed = GetCurrentProcessId() * 2654435761u ^ GetTickCount();
-  std::string part(kRandomLength, 'x');
-  for (char& c : part) {
-    seed = seed * 1103515245u + 12345u;
-    c = kRandomChars[(seed >> 16) % (sizeof kRandomChars - 1)];
-  }
-  return part;
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -229,31 +221,27 @@ class WinSkinPlatform : public SkinPlatform {
     UnlockFileEx(H(handle), 0, 1, 0, &where);
   }
 
-  SysResult CreateWorkFile(const std::string& folder, const std::string& prefix, unsigned,
-                           Handle* handle, std::string* path, std::string* error) override {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      *path = Join(folder, prefix + RandomPart());
-      // No delete sharing: while this run holds the file, no cleaning run
-      // can remove it. The file gets the folder's inherited security like
-      // any new file.
-      ScopedHandle file(CreateFileA(path->c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                    FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-      if (!file.valid()) {
-        DWORD code = GetLastError();
-        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) continue;
-        return Failed(error, code);
-      }
-      if (!SetDeleteOnClose(file.get(), true)) {
-        DWORD code = GetLastError();
-        file.reset();
-        DeleteFileA(path->c_str());
-        return Failed(error, code);
-      }
-      *handle = reinterpret_cast<Handle>(file.release());
-      return SysResult::kOk;
+  SysResult CreateUnnamedFile(const std::string&, unsigned, Handle*, std::string*) override {
+    return SysResult::kUnsupported;
+  }
+
+  SysResult CreateNamedFile(const std::string& path, unsigned, Handle* handle,
+                            std::string* error) override {
+    // No delete sharing: while this run holds the file, no cleaning run can
+    // remove it. The file gets the folder's inherited security like any new
+    // file.
+    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file.valid()) return FailedOrExists(error);
+    if (!SetDeleteOnClose(file.get(), true)) {
+      DWORD code = GetLastError();
+      file.reset();
+      DeleteFileA(path.c_str());
+      return Failed(error, code);
     }
-    return Failed(error, ERROR_FILE_EXISTS);
+    *handle = reinterpret_cast<Handle>(file.release());
+    return SysResult::kOk;
   }
 
   SysResult CopyMetadata(Handle, Handle, std::string*) override {
@@ -279,8 +267,7 @@ class WinSkinPlatform : public SkinPlatform {
   }
 
   // The file must survive its handle now, and be closed for the replace.
-  SysResult Release(Handle* work, const std::string&, const std::string&, std::string*,
-                    std::string* error) override {
+  SysResult Release(Handle* work, const std::string&, bool, std::string* error) override {
     ScopedHandle file(H(*work));
     *work = kNoHandle;
     // On failure the file still goes with its handle.
@@ -310,7 +297,7 @@ class WinSkinPlatform : public SkinPlatform {
     if (MoveFileExA(workpath.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
       return SysResult::kOk;
     }
-    return FailedOrBusy(error);
+    return FailedOrExists(error);
   }
 
   void SyncFolder(const std::string&) override {}  // the moves write through
@@ -323,22 +310,21 @@ class WinSkinPlatform : public SkinPlatform {
     }
   }
 
+  // Released files have no delete disposition any more.
+  void KeepWorkFile(Handle work, const std::string&) override {
+    if (work != kNoHandle) CloseHandle(H(work));
+  }
+
   void Close(Handle handle) override { CloseHandle(H(handle)); }
 
-  std::vector<std::string> ListWorkFiles(const std::string& folder,
-                                         const std::string& prefix) override {
+  std::vector<std::string> ListNames(const std::string& folder,
+                                     const std::string& prefix) override {
     std::vector<std::string> found;
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(Join(folder, prefix + "*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return found;
     do {
-      std::string name = entry.cFileName;
-      if (name.size() == prefix.size() + kRandomLength &&
-          name.compare(0, prefix.size(), prefix) == 0 &&
-          name.find_first_not_of(kNameChars, prefix.size()) == std::string::npos &&
-          !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        found.push_back(Join(folder, name));
-      }
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(entry.cFileName);
     } while (FindNextFileA(search, &entry));
     FindClose(search);
     return found;
@@ -364,7 +350,7 @@ class WinSkinPlatform : public SkinPlatform {
   void SleepMilliseconds(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
 
   // The ANSI calls take paths of at most MAX_PATH characters with the NUL.
-  size_t MaxNameLength(const std::string& folder) override {
+  size_t NameRoom(const std::string& folder) override {
     const size_t used = folder.size() + 2;  // the separator and the NUL
     return used < MAX_PATH ? MAX_PATH - used : 1;
   }

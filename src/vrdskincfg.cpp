@@ -377,36 +377,31 @@ int32_t FindCounterpart(const SetupItemInfo* item, int32_t slotsize, int32_t var
 
 }  // namespace
 
+// The current value, then the default, each moved to the value of its
+// variant for the slot size.
 bool SkinCfgProgram::HackActiveDefault(SetupItemInfo* item, int32_t slotsize) {
-  if (item->currentval < 0 || item->currentval >= item->numvalues) {
-    PrintError(kUnit, __LINE__, "HackActiveDefault(): Invalid currentval for item: %s\n",
-               item->name);
-    return false;
-  }
-  if (item->defaultval < 0 || item->defaultval >= item->numvalues) {
-    PrintError(kUnit, __LINE__, "HackActiveDefault(): Invalid defaultval for item: %s\n",
-               item->name);
-    return false;
-  }
-  const SetupValueInfo& current = item->value[item->currentval];
-  if (current.slotsize != slotsize) {
-    int32_t pos = FindCounterpart(item, slotsize, current.variant);
-    if (pos < 0) {
-      PrintError(kUnit, __LINE__,
-                 "HackActiveDefault(): can't find matching currentval for item: %s\n", item->name);
+  const struct {
+    int32_t* value;
+    const char* name;
+  } values[] = {{&item->currentval, "currentval"}, {&item->defaultval, "defaultval"}};
+  for (const auto& v : values) {
+    if (*v.value < 0 || *v.value >= item->numvalues) {
+      PrintError(kUnit, __LINE__, "HackActiveDefault(): Invalid %s for item: %s\n", v.name,
+                 item->name);
       return false;
     }
-    item->currentval = pos;
   }
-  const SetupValueInfo& def = item->value[item->defaultval];
-  if (def.slotsize == slotsize) return true;
-  int32_t pos = FindCounterpart(item, slotsize, def.variant);
-  if (pos < 0) {
-    PrintError(kUnit, __LINE__,
-               "HackActiveDefault(): can't find matching defaultval for item: %s\n", item->name);
-    return false;
+  for (const auto& v : values) {
+    const SetupValueInfo& value = item->value[*v.value];
+    if (value.slotsize == slotsize) continue;
+    const int32_t pos = FindCounterpart(item, slotsize, value.variant);
+    if (pos < 0) {
+      PrintError(kUnit, __LINE__, "HackActiveDefault(): can't find matching %s for item: %s\n",
+                 v.name, item->name);
+      return false;
+    }
+    *v.value = pos;
   }
-  item->defaultval = pos;
   return true;
 }
 

@@ -10,11 +10,12 @@ calls='lseek64|ftruncate64|pread64|pwrite64|fstat64|stat64|lstat64|open64|fopen6
 calls+='|O_LARGEFILE|O_DIRECT|O_NOATIME|O_TMPFILE|fallocate|sendfile|copy_file_range|renameat2'
 calls+='|syncfs|mkostemp|getrandom|strchrnul|get_current_dir_name|canonicalize_file_name'
 linux_only="\\b($calls)\\b"
-# Blocks under `#if VRD_LINUX_CALLS` are compiled on Linux only.
+# Blocks under `#if VRD_LINUX_CALLS` or `#if VRD_HAVE_...` (the generated
+# sysconfig.h) are compiled only where the system has the call.
 hits=$(for f in src/*.cpp src/*.h zipengine/*.cpp zipengine/*.h; do
          case "$f" in *_win.cpp|*/linuxcalls.h) continue ;; esac
          awk -v file="$f" '
-           /^[[:space:]]*#[[:space:]]*if/ { depth++; if ($0 ~ /VRD_LINUX_CALLS/ && skip == 0) skip = depth }
+           /^[[:space:]]*#[[:space:]]*if/ { depth++; if ($0 ~ /VRD_LINUX_CALLS|VRD_HAVE_/ && skip == 0) skip = depth }
            skip == 0 && !/^[[:space:]]*(\/\/|\/?\*)/ { print file ":" NR ":" $0 }
            /^[[:space:]]*#[[:space:]]*endif/ { if (skip == depth) skip = 0; depth-- }
          ' "$f"

@@ -182,6 +182,14 @@ class ImportExportTest(harness.TestCase):
                                     stdin)
                     self.assert_untouched()
 
+    @unittest.skipIf(harness.RUNNER, "Windows calls this path one not found")
+    def test_a_settings_file_that_cannot_be_opened_says_why(self):
+        cfg = "vrd.zip/vrd.cfg"
+        self.assert_run(["--import", "--nowait", "--ie=" + cfg],
+                        banner() + "\nImporting settings from file: %s\n" % cfg
+                        + "ERROR: File not found: %s\nReason: Not a directory\n" % cfg + ABORTED, 1)
+        self.assert_untouched()
+
     @unittest.skipIf(harness.RUNNER or os.name != "posix",
                      "file-size limits and injected faults would hit Wine, not the program")
     @unittest.skipIf(shutil.which("strace") is None, "strace is not installed")

@@ -11,14 +11,14 @@
 #include <functional>
 #include <map>
 #include <random>
-#include <regex>
 
 #include "SkinCfgProgram.h"
-#include "test_util.h"
+#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using srctest::Output;
 using Entries = std::map<std::string, std::string>;
 
 Entries SampleEntries() {
@@ -45,13 +45,6 @@ class FileTest : public ::testing::Test {
         << out;
     original = ziptest::ReadFileBytes(zip);
     snprintf(prog.zipfilename, sizeof prog.zipfilename, "%s", zip.c_str());
-  }
-  // Output of call, with our own source lines masked; call must return ok.
-  static std::string Output(const std::function<bool()>& call, bool ok) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(call(), ok);
-    return std::regex_replace(testing::internal::GetCapturedStdout(), std::regex(R"(\[file:\d+\])"),
-                              "[file:N]");
   }
   // Output of body (which must return true) run in a child, for per-process limits.
   static std::string InChild(const std::function<bool()>& body) {

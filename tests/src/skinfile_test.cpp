@@ -4,15 +4,18 @@
 // named working files.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 
+#include "forwardingplatform.h"
 #include "skinfile.h"
 #include "test_util.h"
 
@@ -22,72 +25,12 @@ namespace fs = std::filesystem;
 using Handle = SkinPlatform::Handle;
 
 // The real platform, primitive by primitive, except that pauses only count.
-class ForwardingPlatform : public SkinPlatform {
+class ForwardingPlatform : public ForwardingSkinPlatform {
  public:
-  explicit ForwardingPlatform(SkinPlatform& real) : real_(real) {}
-
-  SysResult OpenRegular(const std::string& p, Handle* h, FileIdentity* id, std::string* r,
-                        std::string* e) override {
-    return real_.OpenRegular(p, h, id, r, e);
-  }
-  SysResult LocateOpen(Handle h, const std::string& g, std::string* r, std::string* e) override {
-    return real_.LocateOpen(h, g, r, e);
-  }
-  SysResult ReadAt(Handle h, uint64_t o, void* d, size_t n, size_t* got, std::string* e) override {
-    return real_.ReadAt(h, o, d, n, got, e);
-  }
-  SysResult CheckWritable(const std::string& p, std::string* e) override {
-    return real_.CheckWritable(p, e);
-  }
-  SysResult IdentifyPath(const std::string& p, FileIdentity* id, std::string* e) override {
-    return real_.IdentifyPath(p, id, e);
-  }
-  SysResult IdentifyHandle(Handle h, FileIdentity* id, std::string* e) override {
-    return real_.IdentifyHandle(h, id, e);
-  }
-  SysResult TryLock(Handle h, std::string* e) override { return real_.TryLock(h, e); }
-  void Unlock(Handle h) override { real_.Unlock(h); }
-  SysResult CreateWorkFile(const std::string& f, const std::string& p, unsigned m, Handle* h,
-                           std::string* n, std::string* e) override {
-    return real_.CreateWorkFile(f, p, m, h, n, e);
-  }
-  SysResult CopyMetadata(Handle from, Handle to, std::string* e) override {
-    return real_.CopyMetadata(from, to, e);
-  }
-  SysResult Write(Handle h, const void* d, size_t n, std::string* e) override {
-    return real_.Write(h, d, n, e);
-  }
-  SysResult Sync(Handle h, std::string* e) override { return real_.Sync(h, e); }
-  SysResult Release(Handle* w, const std::string& f, const std::string& p, std::string* wp,
-                    std::string* e) override {
-    return real_.Release(w, f, p, wp, e);
-  }
-  SysResult Replace(const std::string& w, const std::string& t, std::string* e) override {
-    return real_.Replace(w, t, e);
-  }
-  SysResult MoveInto(const std::string& w, const std::string& t, std::string* e) override {
-    return real_.MoveInto(w, t, e);
-  }
-  void SyncFolder(const std::string& f) override { real_.SyncFolder(f); }
-  void CloseWorkFile(Handle w, const std::string& wp) override { real_.CloseWorkFile(w, wp); }
-  void Close(Handle h) override { real_.Close(h); }
-  std::vector<std::string> ListWorkFiles(const std::string& f, const std::string& p) override {
-    return real_.ListWorkFiles(f, p);
-  }
-  void RemoveIfStale(const std::string& p) override { real_.RemoveIfStale(p); }
-  void SplitPath(const std::string& p, std::string* f, std::string* n) override {
-    real_.SplitPath(p, f, n);
-  }
-  std::string JoinPath(const std::string& f, const std::string& n) override {
-    return real_.JoinPath(f, n);
-  }
+  using ForwardingSkinPlatform::ForwardingSkinPlatform;
   void SleepMilliseconds(int milliseconds) override { slept += milliseconds; }
-  size_t MaxNameLength(const std::string& f) override { return real_.MaxNameLength(f); }
 
   int slept = 0;
-
- protected:
-  SkinPlatform& real_;
 };
 
 enum class Step {
@@ -108,8 +51,12 @@ enum class Step {
   kSync,
   kLockBusy,
   kLockFails,
+  kWritableBusy,  // another program's handle is in the way twice
+  kRelease,
   kReplace,
-  kReplaceBusy,
+  kReplaceDenied,  // denied twice, as while a scanner holds the file
+  kReplaceStaysBusy,
+  kReplaceStaysDenied,
   kHalfReplaced,
   kLostReplaced,
   kHalfStuck
@@ -127,7 +74,7 @@ class FaultyPlatform : public ForwardingPlatform {
       *e = std::strerror(EMFILE);
       return SysResult::kFailed;
     }
-    SysResult result = real_.OpenRegular(p, h, id, r, e);
+    SysResult result = target_.OpenRegular(p, h, id, r, e);
     opened = *id;
     return result;
   }
@@ -137,39 +84,49 @@ class FaultyPlatform : public ForwardingPlatform {
       ziptest::WriteFileBytes(g + ".other", "other archive");
       fs::rename(g + ".other", g);
     }
-    return real_.LocateOpen(h, g, r, e);
+    return target_.LocateOpen(h, g, r, e);
   }
   SysResult CheckWritable(const std::string& p, std::string* e) override {
     if (Fails(Step::kNotWritable)) {
       *e = std::strerror(EROFS);
       return SysResult::kFailed;
     }
-    return real_.CheckWritable(p, e);
+    if (Fails(Step::kWritableBusy) && ++checks < 3) return SysResult::kBusy;
+    return target_.CheckWritable(p, e);
   }
   SysResult IdentifyPath(const std::string& p, FileIdentity* id, std::string* e) override {
     if (Fails(Step::kIdentifyPath)) return SysResult::kFailed;
     if (Fails(Step::kRewritten)) Rewrite(p);
-    return Altered(real_.IdentifyPath(p, id, e), id);
+    return Altered(target_.IdentifyPath(p, id, e), id);
   }
   SysResult IdentifyHandle(Handle h, FileIdentity* id, std::string* e) override {
     if (Fails(Step::kIdentifyHandle)) return SysResult::kFailed;
-    return Altered(real_.IdentifyHandle(h, id, e), id);
+    return Altered(target_.IdentifyHandle(h, id, e), id);
   }
   SysResult TryLock(Handle h, std::string* e) override {
     if (Fails(Step::kLockBusy)) return SysResult::kBusy;
     if (Fails(Step::kNoLocks)) return SysResult::kNoLocks;
-    return Fails(Step::kLockFails) ? SysResult::kFailed : real_.TryLock(h, e);
+    return Fails(Step::kLockFails) ? SysResult::kFailed : target_.TryLock(h, e);
   }
-  SysResult CreateWorkFile(const std::string& f, const std::string& p, unsigned m, Handle* h,
-                           std::string* n, std::string* e) override {
-    return Fails(Step::kCreate) ? SysResult::kFailed : real_.CreateWorkFile(f, p, m, h, n, e);
+  SysResult CreateUnnamedFile(const std::string& f, unsigned m, Handle* h,
+                              std::string* e) override {
+    SysResult result = target_.CreateUnnamedFile(f, m, h, e);
+    if (result != SysResult::kOk || !Fails(Step::kCreate)) return result;
+    target_.Close(*h);
+    return SysResult::kFailed;
+  }
+  SysResult CreateNamedFile(const std::string& p, unsigned m, Handle* h, std::string* e) override {
+    return Fails(Step::kCreate) ? SysResult::kFailed : target_.CreateNamedFile(p, m, h, e);
   }
   SysResult CopyMetadata(Handle from, Handle to, std::string* e) override {
     if (Fails(Step::kMetadata)) return SysResult::kFailed;
-    return Fails(Step::kForeign) ? SysResult::kForeign : real_.CopyMetadata(from, to, e);
+    return Fails(Step::kForeign) ? SysResult::kForeign : target_.CopyMetadata(from, to, e);
   }
   SysResult Sync(Handle h, std::string* e) override {
-    return Fails(Step::kSync) ? SysResult::kFailed : real_.Sync(h, e);
+    return Fails(Step::kSync) ? SysResult::kFailed : target_.Sync(h, e);
+  }
+  SysResult Release(Handle* w, const std::string& p, bool u, std::string* e) override {
+    return Fails(Step::kRelease) ? SysResult::kFailed : target_.Release(w, p, u, e);
   }
   // Windows' ReplaceFile: failing before anything moved, blocked by another
   // program's handle for a while, or failing after the original was moved
@@ -177,18 +134,21 @@ class FaultyPlatform : public ForwardingPlatform {
   SysResult Replace(const std::string& w, const std::string& t, std::string* e) override {
     ++replaces;
     if (Fails(Step::kReplace)) return SysResult::kFailed;
-    if (Fails(Step::kReplaceBusy) && replaces < 4) return SysResult::kBusy;
+    if (Fails(Step::kReplaceDenied) && replaces < 3) return SysResult::kDenied;
+    if (Fails(Step::kReplaceStaysBusy)) return SysResult::kBusy;
+    if (Fails(Step::kReplaceStaysDenied)) return SysResult::kDenied;
     if (Fails(Step::kHalfReplaced) || Fails(Step::kHalfStuck) || Fails(Step::kLostReplaced)) {
       fs::remove(t);
       return Fails(Step::kLostReplaced) ? SysResult::kFailed : SysResult::kHalfReplaced;
     }
-    return real_.Replace(w, t, e);
+    return target_.Replace(w, t, e);
   }
   SysResult MoveInto(const std::string& w, const std::string& t, std::string* e) override {
-    return Fails(Step::kHalfStuck) ? SysResult::kBusy : real_.MoveInto(w, t, e);
+    return Fails(Step::kHalfStuck) ? SysResult::kBusy : target_.MoveInto(w, t, e);
   }
 
   bool armed = false;
+  int checks = 0;
   int replaces = 0;
   int replaced = 0;
   FileIdentity opened;
@@ -245,6 +205,7 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
       {Step::kReplacedAlways, kAtOpen, SysResult::kChanged, "other archive", 0, 1},
       {Step::kOpenFails, kAtOpen, SysResult::kFailed, kOld, 0, 1},
       {Step::kNotWritable, kAtBegin, SysResult::kFailed, kOld, 0, 1},
+      {Step::kWritableBusy, kAtBegin, SysResult::kOk, "new", 100 + 200, 1},
       {Step::kRewritten, kAtBegin, SysResult::kChanged, "Old archive", 0, 1},
       {Step::kNoLocks, kAtBegin, SysResult::kNoLocks, kOld, 0, 1},
       {Step::kIdentifyPath, kAtBegin, SysResult::kChanged, kOld, 0, 1},
@@ -261,8 +222,11 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
       {Step::kLockBusy, kAtCommit, SysResult::kLocked, kOld, kLockWait, 1},
       {Step::kNoLocks, kAtCommit, SysResult::kNoLocks, kOld, 0, 1},
       {Step::kLockFails, kAtCommit, SysResult::kFailed, kOld, 0, 1},
+      {Step::kRelease, kAtCommit, SysResult::kFailed, kOld, 0, 1},
       {Step::kReplace, kAtCommit, SysResult::kFailed, kOld, 0, 1},
-      {Step::kReplaceBusy, kAtCommit, SysResult::kOk, "new", 100 + 200 + 400, 1},
+      {Step::kReplaceDenied, kAtCommit, SysResult::kOk, "new", 100 + 200, 1},
+      {Step::kReplaceStaysBusy, kAtCommit, SysResult::kInUse, kOld, kShareWait, 1},
+      {Step::kReplaceStaysDenied, kAtCommit, SysResult::kNoAccess, kOld, kShareWait, 1},
       {Step::kHalfReplaced, kAtCommit, SysResult::kOk, "new", 0, 1},
       // A failure of another name that took the original away all the same.
       {Step::kLostReplaced, kAtCommit, SysResult::kOk, "new", 0, 1},
@@ -303,6 +267,10 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
         const fs::path kept = fs::directory_iterator(dir.path())->path();
         EXPECT_NE(error.find(kept.string()), std::string::npos) << error;
         EXPECT_EQ(ziptest::ReadFileBytes(kept), "new");
+        // Kept for good: not even the removal at exit takes it.
+        if (fork() == 0) std::exit(0);
+        wait(nullptr);
+        EXPECT_TRUE(fs::exists(kept));
         continue;
       }
       EXPECT_EQ(ziptest::ReadFileBytes(archive), c.archive);
@@ -324,7 +292,7 @@ TEST(ReplacedFileTest, EveryFailedStepLeavesTheFileAndNoWorkingFile) {
 class ReportedLimit : public ForwardingPlatform {
  public:
   ReportedLimit(SkinPlatform& real, size_t limit) : ForwardingPlatform(real), limit_(limit) {}
-  size_t MaxNameLength(const std::string&) override { return limit_; }
+  size_t NameRoom(const std::string&) override { return limit_; }
 
  private:
   size_t limit_;
@@ -356,8 +324,9 @@ TEST(ReplacedFileTest, WorkingFileNamesAndStaleFiles) {
 
       const std::string stale = prefix + "Xy12Zw";
       const std::string base = prefix.substr(0, prefix.size() - 12);  // "." + name, cut
-      const std::string kept[] = {base + ".backup", base + ".orig01", prefix + "Xy12Z~",
-                                  prefix + "Xy12Z", ".other.zip.vrdskincfg-Xy12Zw"};
+      const std::string kept[] = {base + ".backup",  base + ".orig01",
+                                  prefix + "Xy12Z~", prefix + "~bCd12",
+                                  prefix + "Xy12Z",  ".other.zip.vrdskincfg-Xy12Zw"};
       for (const std::string& other : kept) ziptest::WriteFileBytes(dir.path() / other, "x");
       ziptest::WriteFileBytes(dir.path() / stale, "left behind");
       // A second run cleaning up beside the first leaves the first one's file.
@@ -389,11 +358,11 @@ class Interleaved : public ForwardingPlatform {
       : ForwardingPlatform(real), inreplace_(inreplace) {}
   SysResult TryLock(Handle h, std::string* e) override {
     if (!inreplace_ && armed) Strike();
-    return real_.TryLock(h, e);
+    return target_.TryLock(h, e);
   }
   SysResult Replace(const std::string& w, const std::string& t, std::string* e) override {
     if (inreplace_ && armed) Strike();
-    return real_.Replace(w, t, e);
+    return target_.Replace(w, t, e);
   }
 
   bool armed = false;
@@ -442,7 +411,7 @@ class TakenMeanwhile : public ForwardingPlatform {
   using ForwardingPlatform::ForwardingPlatform;
   SysResult MoveInto(const std::string& w, const std::string& t, std::string* e) override {
     ziptest::WriteFileBytes(t, "theirs");
-    return real_.MoveInto(w, t, e);
+    return target_.MoveInto(w, t, e);
   }
 };
 
@@ -457,7 +426,7 @@ TEST(ReplacedFileTest, ANewFileNeverReplacesOneMadeMeanwhile) {
     ASSERT_EQ(file.Open(path.string(), true, &error), SysResult::kOk);
     ASSERT_EQ(file.BeginChange(&error), SysResult::kOk) << error;
     ASSERT_EQ(file.Write("ours", 4, &error), SysResult::kOk);
-    EXPECT_EQ(file.Commit(&error), SysResult::kFailed);
+    EXPECT_EQ(file.Commit(&error), SysResult::kChanged);
     EXPECT_EQ(ziptest::ReadFileBytes(path), "theirs");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "working file left";
   }
