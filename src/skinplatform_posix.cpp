@@ -11,7 +11,6 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,9 +19,11 @@
 #include <cstring>
 #include <random>
 
+#include "fullsync.h"
 #include "linuxcalls.h"
 #include "scoped.h"
 #include "skinplatform.h"
+#include "xattr_calls.h"
 
 namespace {
 
@@ -438,6 +439,8 @@ class PosixSkinPlatform : public SkinPlatform {
     if (unnamedfiles_ && !IsUnsupported(errno) && errno != EISDIR && errno != EINVAL) {
       return Failed(error);
     }
+#else
+    (void)unnamedfiles_;  // without unnamed files, every working file is named
 #endif
     SignalBlock block;
     int named = CreateNamedFile(folder, prefix, static_cast<mode_t>(mode), path);
@@ -477,7 +480,7 @@ class PosixSkinPlatform : public SkinPlatform {
   }
 
   SysResult Sync(Handle handle, std::string* error) override {
-    if (fsync(static_cast<int>(handle)) != 0) return Failed(error);
+    if (FullSync(static_cast<int>(handle)) != 0) return Failed(error);
     return SysResult::kOk;
   }
 
@@ -519,7 +522,7 @@ class PosixSkinPlatform : public SkinPlatform {
 
   void SyncFolder(const std::string& folder) override {
     ScopedFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) fsync(fd.get());
+    if (fd.get() >= 0) FullSync(fd.get());
   }
 
   void CloseWorkFile(Handle work, const std::string& workpath) override {
