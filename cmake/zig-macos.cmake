@@ -29,6 +29,11 @@ set(_vrd_flags "-target ${VRD_MACOS_ARCH}-macos.${VRD_MACOS_MIN}-none -ffile-pre
 set(CMAKE_C_FLAGS_INIT "${_vrd_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${_vrd_flags}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-s")
+# Zig compiles libc++, libc++abi and compiler_rt once per slice, optimisation
+# mode and stripping, and keeps them in its cache: CMake's compiler checks
+# link with the Release flags too, so they need the same build as the
+# program (else a cold cache compiles them twice).
+set(CMAKE_TRY_COMPILE_CONFIGURATION Release)
 # Apple's archive format, as its libtool writes it, for Zig's Mach-O linker.
 find_program(VRD_LLVM_AR NAMES llvm-ar llvm-ar-14 REQUIRED)
 set(CMAKE_AR ${VRD_LLVM_AR})

@@ -136,6 +136,9 @@ expect "Successfully applied."
 export_setup "$folder" "$x86"
 cmp "$scratch/x86_64/a/vrd.cfg" "$folder/vrd.cfg" || fail "the Windows import did not apply the whole setup"
 
+step "macOS tarball"
+bash tools/ci_release_macos.sh "dist/vrdskincfgm-$build-macos-universal.tar.gz" "$scratch/macos"
+
 step "the second build"
 wait "$second" || { cat "$scratch/second.log"; fail "the second release build"; }
 second=""

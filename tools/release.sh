@@ -5,6 +5,7 @@
 #   vrdskincfg_<build>-1_amd64.deb           Debian package (CPack; linked with the system's libraries)
 #   vrdskincfg_<build>-1_arm64.deb           the same for ARM64
 #   vrdskincfgw-<build>-win64.zip            the Windows program, README.txt, licences
+#   vrdskincfgm-<build>-macos-universal.tar.gz  the macOS program (tools/release_macos.sh)
 #   SHA256SUMS
 # The tarballs' programs are linked statically (glibc, libstdc++, zlib,
 # argtable2) so that they run on any Linux of their architecture; the
@@ -154,9 +155,12 @@ with zipfile.ZipFile(sys.argv[1], "w") as zf:
         zf.writestr(info, data, compresslevel=9)
 EOF
 
+step "macOS tarball (universal program, cross-built with Zig)"
+bash tools/release_macos.sh "$out/macos" "$dist" "$build"
+
 step "checksums"
 (cd "$dist" && sha256sum "vrdskincfg-$build-linux-x86_64.tar.gz" "vrdskincfg-$build-linux-aarch64.tar.gz" \
    "vrdskincfg_${build}-1_amd64.deb" "vrdskincfg_${build}-1_arm64.deb" \
-   "vrdskincfgw-$build-win64.zip" >SHA256SUMS)
+   "vrdskincfgw-$build-win64.zip" "vrdskincfgm-$build-macos-universal.tar.gz" >SHA256SUMS)
 echo "built from commit $(git rev-parse --short HEAD) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
 (cd "$dist" && for f in *; do printf '%10d  %s\n' "$(stat -c %s "$f")" "$f"; done && cat SHA256SUMS)
