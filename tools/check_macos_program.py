@@ -8,8 +8,10 @@ x86_64 slice, each of which
 - says it is built for macOS with the minimum version of the macos-cross
   preset (LC_BUILD_VERSION),
 - links no library but /usr/lib/libSystem.B.dylib,
-- imports from it only symbols that libSystem.<major>.tbd of the fetched Zig
-  (the stub of that macOS version) exports for the slice's architecture,
+- imports from it only symbols (those dyld binds, read from the bind and
+  lazy-bind opcodes, and the symbol table's undefined ones) that
+  libSystem.<major>.tbd of the fetched Zig (the stub of that macOS version)
+  exports for the slice's architecture,
 - carries a code signature whose CodeDirectory hashes match the slice's pages
   (required for arm64, which macOS runs only signed; checked for x86_64 where
   present).
@@ -33,6 +35,8 @@ LC_DYSYMTAB = 0xB
 LC_REQ_DYLD = 0x80000000
 DYLIB_COMMANDS = {0xC, 0x18 | LC_REQ_DYLD, 0x1F | LC_REQ_DYLD, 0x20 | LC_REQ_DYLD, 0x23}
 LC_CODE_SIGNATURE = 0x1D
+LC_DYLD_INFO_ONLY = 0x22 | LC_REQ_DYLD
+LC_DYLD_CHAINED_FIXUPS = 0x34 | LC_REQ_DYLD
 LC_BUILD_VERSION = 0x32
 PLATFORM_MACOS = 1
 CSMAGIC_EMBEDDED_SIGNATURE = 0xFADE0CC0
@@ -108,25 +112,71 @@ def check_dylibs(data, commands, arch):
         raise Failure(f"{arch}: links {names}, not only {LIBSYSTEM}")
 
 
+def uleb(data, at):
+    value, shift = 0, 0
+    while True:
+        byte = data[at]
+        at += 1
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if byte < 0x80:
+            return value, at
+
+
+def bound_symbols(data, start, size, arch):
+    """(library ordinal, name) of each bind in a dyld bind opcode stream."""
+    binds, at, end, ordinal, name = [], start, start + size, 0, None
+    while at < end:
+        opcode, imm = data[at] & 0xF0, data[at] & 0x0F
+        at += 1
+        if opcode == 0x10:  # SET_DYLIB_ORDINAL_IMM
+            ordinal = imm
+        elif opcode == 0x20:  # SET_DYLIB_ORDINAL_ULEB
+            ordinal, at = uleb(data, at)
+        elif opcode == 0x30:  # SET_DYLIB_SPECIAL_IMM (self, main program, flat lookup)
+            ordinal = -imm if imm else 0
+        elif opcode == 0x40:  # SET_SYMBOL_TRAILING_FLAGS_IMM
+            stop = data.index(b"\0", at)
+            name, at = data[at:stop].decode(), stop + 1
+        elif opcode in (0x60, 0x70, 0x80, 0xA0):  # addend, segment, address: one number
+            at = uleb(data, at)[1]
+        elif opcode == 0xC0:  # DO_BIND_ULEB_TIMES_SKIPPING_ULEB
+            at = uleb(data, uleb(data, at)[1])[1]
+        elif opcode not in (0x00, 0x50, 0x90, 0xB0):  # DONE, SET_TYPE, DO_BIND(_IMM_SCALED)
+            raise Failure(f"{arch}: bind opcode {opcode:#x} not understood")
+        if opcode in (0x90, 0xA0, 0xB0, 0xC0):
+            binds.append((ordinal, name))
+    return binds
+
+
 def imported_symbols(data, commands, arch):
-    """The undefined external symbols of the symbol table (all from library 1)."""
+    """The symbols dyld binds from libraries (the bind and lazy-bind streams)
+    and the undefined symbols of the symbol table: all must come from the
+    first (only) library."""
+    if any(cmd == LC_DYLD_CHAINED_FIXUPS for cmd, _, _ in commands):
+        raise Failure(f"{arch}: chained fixups, which this check does not read")
+    info = [at for cmd, at, _ in commands if cmd == LC_DYLD_INFO_ONLY]
     symtab = [at for cmd, at, _ in commands if cmd == LC_SYMTAB]
     dysymtab = [at for cmd, at, _ in commands if cmd == LC_DYSYMTAB]
-    if len(symtab) != 1 or len(dysymtab) != 1:
-        raise Failure(f"{arch}: no symbol table")
+    if len(info) != 1 or len(symtab) != 1 or len(dysymtab) != 1:
+        raise Failure(f"{arch}: no dyld information or symbol table")
+    _, _, bind_off, bind_size, _, _, lazy_off, lazy_size = struct.unpack_from("<8I", data, info[0] + 8)
+    binds = bound_symbols(data, bind_off, bind_size, arch)
+    binds += bound_symbols(data, lazy_off, lazy_size, arch)
     symoff, _, stroff, _ = struct.unpack_from("<IIII", data, symtab[0] + 8)
     iundef, nundef = struct.unpack_from("<II", data, dysymtab[0] + 8 + 16)
-    imports = []
     for i in range(iundef, iundef + nundef):
         strx, ntype, _, desc, _ = struct.unpack_from("<IBBHQ", data, symoff + 16 * i)
         name = data[stroff + strx:data.index(b"\0", stroff + strx)].decode()
-        ordinal = desc >> 8
-        if ntype & 0x0E != 0 or ordinal not in (1, 0xFE):  # undefined; first library or flat
-            raise Failure(f"{arch}: {name} is not imported from {LIBSYSTEM}")
-        imports.append(name)
-    if not imports:
-        raise Failure(f"{arch}: imports nothing: the symbol table was not read right")
-    return imports
+        if ntype & 0x0E != 0:
+            raise Failure(f"{arch}: {name} is listed as undefined but is not")
+        binds.append((desc >> 8, name))
+    foreign = sorted({name for ordinal, name in binds if ordinal != 1})
+    if foreign:
+        raise Failure(f"{arch}: {', '.join(foreign)} not imported from {LIBSYSTEM}")
+    if not binds:
+        raise Failure(f"{arch}: imports nothing: the file was not read right")
+    return sorted({name for _, name in binds})
 
 
 def check_signature(data, commands, arch, required):
