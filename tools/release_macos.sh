@@ -8,6 +8,10 @@
 # contains: ours, zlib's, argtable2's, and libc++'s, libc++abi's and Zig's
 # (for compiler_rt) as the fetched Zig carries them. The tarball is
 # reproducible like the others: times from SOURCE_DATE_EPOCH, sorted, owners 0.
+# VRD_MACOS_PROGRAM names a universal program already built from this tree
+# by tools/build_macos.sh, to be packed instead of building another
+# (tools/ci_release.sh: its first release takes the test run's build, the
+# second builds afresh, and the two must give the same bytes).
 source "$(dirname "$0")/script_start.sh"
 out=${1:?usage: $0 BUILD-FOLDER DIST VERSION}
 dist=${2:?usage: $0 BUILD-FOLDER DIST VERSION}
@@ -15,13 +19,18 @@ version=${3:?usage: $0 BUILD-FOLDER DIST VERSION}
 : "${SOURCE_DATE_EPOCH:?set by tools/release.sh}"
 
 rm -rf "$out"
-bash tools/build_macos.sh "$out"
+program=${VRD_MACOS_PROGRAM:-$out/vrdskincfgm}
+if [ -n "${VRD_MACOS_PROGRAM:-}" ]; then
+  echo "the program built before: $program"
+else
+  bash tools/build_macos.sh "$out"
+fi
 
 folder="vrdskincfgm-$version"
 stage="$out/stage/$folder"
 zig=build-sources/zig
 mkdir -p "$stage"
-install -m 755 "$out/vrdskincfgm" "$stage/vrdskincfgm"
+install -m 755 "$program" "$stage/vrdskincfgm"
 while read -r name source; do
   install -m 644 "$source" "$stage/$name"
 done <<LIST
