@@ -1,6 +1,7 @@
 # argtable2 built from its unpacked source, for builds that have no argtable2
-# package to link (the Windows cross build). Set ARGTABLE2_SOURCE_DIR to the
-# folder that holds src/argtable2.h; left empty, the system library is used.
+# package to link (the Windows and macOS cross builds). Set
+# ARGTABLE2_SOURCE_DIR to the folder that holds src/argtable2.h; left empty,
+# the system library is used.
 set(ARGTABLE2_SOURCE_DIR "" CACHE PATH "Unpacked argtable2 source; empty: system library")
 
 if(ARGTABLE2_SOURCE_DIR)
@@ -22,7 +23,8 @@ if(ARGTABLE2_SOURCE_DIR)
     HAVE_MEMORY_H=1 HAVE_UNISTD_H=1)
   # Third-party code: its warnings are not ours to fix.
   target_compile_options(argtable2 PRIVATE -w)
-  # arg_int.c names an enum value EOVERFLOW, which mingw's errno.h defines.
+  # arg_int.c names an enum value EOVERFLOW, which mingw's errno.h defines,
+  # and lacks the ctype.h it needs (see the fix header).
   set_source_files_properties(${_at2}/arg_int.c PROPERTIES
     COMPILE_OPTIONS "-include;${CMAKE_CURRENT_LIST_DIR}/argtable2_errno_fix.h")
 endif()

@@ -10,7 +10,6 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,10 +17,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fullsync.h"
 #include "scoped.h"
 #include "skinplatform.h"
 #include "startup.h"
 #include "sysconfig.h"
+#include "xattr_calls.h"
 
 namespace {
 
@@ -427,7 +428,7 @@ class PosixSkinPlatform : public SkinPlatform {
   }
 
   SysResult Sync(Handle handle, std::string* error) override {
-    if (fsync(static_cast<int>(handle)) != 0) return Failed(error);
+    if (FullSync(static_cast<int>(handle)) != 0) return Failed(error);
     return SysResult::kOk;
   }
 
@@ -477,7 +478,7 @@ class PosixSkinPlatform : public SkinPlatform {
 
   void SyncFolder(const std::string& folder) override {
     ScopedFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) fsync(fd.get());
+    if (fd.get() >= 0) FullSync(fd.get());
   }
 
   void CloseWorkFile(Handle work, const std::string& workpath) override {

@@ -3,8 +3,11 @@
 # without touching the system's package configuration: the package lists live
 # in a private apt state folder that is removed on exit, and nothing is
 # installed. Two uses:
-#   tools/fetch_from_apt.sh source DEST PACKAGE
-#       unpacks the source of PACKAGE into DEST (the Windows build's argtable2)
+#   tools/fetch_from_apt.sh source DEST PACKAGE[=VERSION]
+#       unpacks the source of PACKAGE into DEST (the Windows and macOS builds'
+#       argtable2, the macOS build's zlib); =VERSION pins the source version,
+#       for a package whose newest source is incomplete on a mirror (e.g. an
+#       update suite that lacks the upstream tarball)
 #   tools/fetch_from_apt.sh ARCH DEST PACKAGE...
 #       unpacks the binary packages of architecture ARCH into the folder DEST
 #       (the aarch64 build's zlib and argtable2: DEST/usr/include, DEST/usr/lib/...);
@@ -21,7 +24,7 @@ shift 2
 [ $# -gt 0 ] || { echo "usage: $0 source|ARCH DEST PACKAGE..." >&2; exit 1; }
 mkdir -p "$dest"
 dest=$(cd "$dest" && pwd)
-marker="$dest/.unpacked2-$kind-$(echo "$@" | tr ' ' '+')"
+marker="$dest/.unpacked2-$kind-$(echo "$@" | tr ' :' '+_')"
 [ -f "$marker" ] && exit 0
 
 work=$(mktemp -d)
@@ -62,7 +65,7 @@ apt-get "${apt_opts[@]}" -qq update >&2
 
 if [ "$kind" = source ]; then
   (cd "$work/get" && apt-get "${apt_opts[@]}" -qq source --download-only --tar-only "$1" >&2)
-  tarball=$(find "$work/get" -maxdepth 1 -name "${1}_*.orig.tar.*" | head -n 1)
+  tarball=$(find "$work/get" -maxdepth 1 -name "${1%%=*}_*.orig.tar.*" | head -n 1)
   [ -n "$tarball" ] || { echo "$0: the source of $1 was not downloaded" >&2; exit 1; }
   tar -xf "$tarball" -C "$dest" --strip-components=1
 else

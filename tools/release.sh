@@ -9,6 +9,8 @@
 #   vrdskincfg_<version>-1_arm64.deb           the same for ARM64
 #   vrdskincfgw-<version>-win64.zip            the folder vrdskincfgw-<version>-win64/: the
 #                                              Windows program, README.txt, notices, completer
+#   vrdskincfgm-<version>-macos-universal.tar.gz  the folder vrdskincfgm-<version>/: the
+#                                              macOS program, README.txt, notices (tools/release_macos.sh)
 #   SHA256SUMS
 # The notices (NOTICE, LICENSE.*) are made by tools/release_texts.py from
 # each program's link map and the Debian packages the linked files come from.
@@ -205,10 +207,13 @@ with zipfile.ZipFile(zipname, "w") as zf:
         zf.writestr(info, data, compresslevel=9)
 EOF
 
+step "macOS tarball (universal program, cross-built with Zig)"
+bash tools/release_macos.sh "$out/macos" "$dist" "$version"
+
 step "checksums"
 (cd "$dist" && sha256sum "vrdskincfg-$version-src.tar.gz" \
    "vrdskincfg-$version-linux-x86_64.tar.gz" "vrdskincfg-$version-linux-aarch64.tar.gz" \
    "vrdskincfg_${version}-1_amd64.deb" "vrdskincfg_${version}-1_arm64.deb" \
-   "vrdskincfgw-$version-win64.zip" >SHA256SUMS)
+   "vrdskincfgw-$version-win64.zip" "vrdskincfgm-$version-macos-universal.tar.gz" >SHA256SUMS)
 echo "built from commit $(git rev-parse --short HEAD) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
 (cd "$dist" && for f in *; do printf '%10d  %s\n' "$(stat -c %s "$f")" "$f"; done && cat SHA256SUMS)

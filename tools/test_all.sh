@@ -2,8 +2,9 @@
 # Builds and runs every test: the normal build, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the engine's threaded
 # tests under ThreadSanitizer, a bounded fuzzing run, the macOS-named and
-# Windows (under Wine) programs against the end-to-end suite, then the
-# format and lint checks.
+# Windows (under Wine) programs against the end-to-end suite, a clang build
+# and the real macOS program cross-built and inspected, then the format and
+# lint checks.
 source "$(dirname "$0")/script_start.sh"
 
 step "build and test"
@@ -27,6 +28,9 @@ bash fuzz/run_fuzz.sh "${VRD_FUZZ_SECONDS:-40}"
 
 step "macOS-named program"
 bash tools/ci_macos_variant.sh
+
+step "clang build, macOS program cross-built and inspected"
+bash tools/ci_macos_cross.sh
 
 step "Windows program under Wine"
 bash tools/ci_windows.sh

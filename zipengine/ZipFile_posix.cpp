@@ -10,6 +10,7 @@
 
 #include "ZipException.h"
 #include "ZipFile.h"
+#include "fullsync.h"
 #include "linuxcalls.h"
 
 static_assert(sizeof(off_t) == 8, "archives need 64-bit file offsets");
@@ -90,7 +91,7 @@ void CZipFile::CloseSystemHandle(intptr_t handle, const std::string* path) {
 }
 
 void CZipFile::Flush() {
-  if (fsync(Fd(m_hFile)) != 0) ThrowError();
+  if (FullSync(Fd(m_hFile)) != 0) ThrowError();
 }
 
 uint64_t CZipFile::GetPosition() const {
