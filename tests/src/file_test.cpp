@@ -199,6 +199,10 @@ TEST_F(FileTest, RefusalsToOpenGiveTheReasonUnlessAPermissionIsMissing) {
       {false, notfound + "Reason: Too many open files\n"},
   };
   for (const auto& c : cases) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks open pipes, which the lowered limit refuses.
+    if (!c.nobody) continue;
+#endif
     fs::permissions(zip, fs::perms(c.nobody ? 0444 : 0644));
     EXPECT_EQ(InChild([&] {
                 if (c.nobody && geteuid() == 0 &&
