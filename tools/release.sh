@@ -38,8 +38,9 @@ program_only=false
 [ "${1-}" != --program ] || program_only=true
 
 version=$(release_version)
-# The newest release of NEWS.md is this one.
-newest=$(python3 tools/release_texts.py releases NEWS.md | head -n 1)
+# The newest release of NEWS.md is this one. (sed reads to the end: head
+# could close the pipe before the lister has written, which fails it.)
+newest=$(python3 tools/release_texts.py releases NEWS.md | sed -n 1p)
 [ "${newest%% *}" = "$version" ] ||
   { echo "$0: NEWS.md's newest release is ${newest%% *}, not $version (BUILD_NUMBER, RELEASE_NUMBER)" >&2; exit 1; }
 # Times from the last commit; in an unpacked source archive, which has no
