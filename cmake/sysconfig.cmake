@@ -13,12 +13,20 @@ set(VRD_SYSCONFIG_SWITCHES
 if(NOT VRD_PLATFORM STREQUAL "windows")
   check_cxx_symbol_exists(F_FULLFSYNC fcntl.h VRD_HAVE_F_FULLFSYNC)
   check_cxx_symbol_exists(F_GETPATH fcntl.h VRD_HAVE_F_GETPATH)
-  check_cxx_symbol_exists(flistxattr sys/xattr.h VRD_HAVE_XATTR)
+  # Through the program's own xattr_calls.h, which stands in for a missing
+  # <sys/xattr.h> on macOS (the checks link, so libSystem must have them).
+  set(CMAKE_REQUIRED_INCLUDES ${CMAKE_SOURCE_DIR}/src)
+  # (The results' cache names are not the switches', which build folders
+  # configured before kept from a check of <sys/xattr.h> alone.)
+  check_cxx_symbol_exists(flistxattr xattr_calls.h VRD_XATTR_CALLS)
   # macOS's extended-attribute calls take a position and options more.
   check_cxx_source_compiles([=[
-    #include <sys/xattr.h>
+    #include "xattr_calls.h"
     int main() { return static_cast<int>(flistxattr(0, nullptr, 0, 0)); }]=]
-    VRD_HAVE_XATTR_OPTIONS)
+    VRD_XATTR_CALLS_OPTIONS)
+  unset(CMAKE_REQUIRED_INCLUDES)
+  set(VRD_HAVE_XATTR ${VRD_XATTR_CALLS})
+  set(VRD_HAVE_XATTR_OPTIONS ${VRD_XATTR_CALLS_OPTIONS})
   if(NOT VRD_PLATFORM STREQUAL "macos")
     check_cxx_symbol_exists(O_TMPFILE fcntl.h VRD_HAVE_O_TMPFILE)
     check_cxx_symbol_exists(AT_EMPTY_PATH fcntl.h VRD_HAVE_AT_EMPTY_PATH)

@@ -96,9 +96,11 @@ std::string FollowTrailingLinks(std::string path, bool* planted) {
   return path;
 }
 
+#if VRD_HAVE_PROC_SELF_FD
 // What the kernel appends to the name of an open file that no name leads
 // to any more.
 const char kDeletedMark[] = " (deleted)";
+#endif
 
 // Where the system found the open file: no link is resolved by hand, so the
 // system's own rules for following links (fs.protected_symlinks) held.
@@ -202,14 +204,14 @@ bool IsSecurityLabel(const char* name) { return std::strncmp(name, "security.", 
 bool ListAttributes(int fd, std::string* names) {
   names->clear();
   for (int attempt = 0; attempt < 4; ++attempt) {
-#ifdef __APPLE__
+#if VRD_HAVE_XATTR_OPTIONS
     ssize_t size = flistxattr(fd, nullptr, 0, 0);
 #else
     ssize_t size = flistxattr(fd, nullptr, 0);
 #endif
     if (size <= 0) return size == 0;
     names->resize(static_cast<size_t>(size));
-#ifdef __APPLE__
+#if VRD_HAVE_XATTR_OPTIONS
     size = flistxattr(fd, &(*names)[0], names->size(), 0);
 #else
     size = flistxattr(fd, &(*names)[0], names->size());
@@ -239,7 +241,7 @@ SysResult CopyAttributes(int from, int to, std::string* error) {
   for (size_t at = 0; at < extra.size(); at += std::strlen(extra.c_str() + at) + 1) {
     const char* name = extra.c_str() + at;
     if (*name == '\0' || IsSecurityLabel(name) || HasName(names, name)) continue;
-#ifdef __APPLE__
+#if VRD_HAVE_XATTR_OPTIONS
     if (fremovexattr(to, name, 0) != 0) return Failed(error);
 #else
     if (fremovexattr(to, name) != 0) return Failed(error);
@@ -248,14 +250,14 @@ SysResult CopyAttributes(int from, int to, std::string* error) {
   for (size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     if (*name == '\0') continue;
-#ifdef __APPLE__
+#if VRD_HAVE_XATTR_OPTIONS
     ssize_t length = fgetxattr(from, name, nullptr, 0, 0, 0);
 #else
     ssize_t length = fgetxattr(from, name, nullptr, 0);
 #endif
     if (length < 0) return Failed(error);
     std::string value(static_cast<size_t>(length), '\0');
-#ifdef __APPLE__
+#if VRD_HAVE_XATTR_OPTIONS
     length = fgetxattr(from, name, &value[0], value.size(), 0, 0);
     int set =
         length < 0 ? -1 : fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0, 0);

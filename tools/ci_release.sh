@@ -7,8 +7,10 @@
 # end-to-end suite), the commands of the players' guide as it shows them,
 # both Debian packages under lintian, the amd64 one installed (its bash, zsh
 # and fish completions tried) and removed, and the Windows program from the
-# zip under Wine in a folder named in Cyrillic. Every download's notices
-# must name every library its program's link map shows, and NEWS.md, the
+# zip under Wine in a folder named in Cyrillic, and the macOS tarball's
+# folder, notices and universal program (tools/ci_release_macos.sh). Every
+# download's notices must name every library its program's link map (the
+# macOS program's link line) shows, and NEWS.md, the
 # packages' changelog, the file names and the Windows version information
 # must name one version. Debian 12, as root (the package is installed for a
 # moment).
@@ -293,7 +295,7 @@ cmp "$scratch/src/vrdskincfg-$version/build-release/vrdskincfg" "$x86" ||
 echo "byte-identical to the tarball's"
 
 step "macOS tarball"
-bash tools/ci_release_macos.sh "dist/vrdskincfgm-$version-macos-universal.tar.gz" "$scratch/macos"
+bash tools/ci_release_macos.sh dist "$scratch/macos"
 
 step "the second build"
 wait "$second" || { cat "$scratch/second.log"; fail "the second release build"; }

@@ -10,7 +10,8 @@
 #   vrdskincfgw-<version>-win64.zip            the folder vrdskincfgw-<version>-win64/: the
 #                                              Windows program, README.txt, notices, completer
 #   vrdskincfgm-<version>-macos-universal.tar.gz  the folder vrdskincfgm-<version>/: the
-#                                              macOS program, README.txt, notices (tools/release_macos.sh)
+#                                              macOS program (tools/build_macos.sh), README.txt,
+#                                              NEWS.txt, notices
 #   SHA256SUMS
 # The notices (NOTICE, LICENSE.*) are made by tools/release_texts.py from
 # each program's link map and the Debian packages the linked files come from.
@@ -37,8 +38,9 @@ program_only=false
 [ "${1-}" != --program ] || program_only=true
 
 version=$(release_version)
-# The newest release of NEWS.md is this one.
-newest=$(python3 tools/release_texts.py releases NEWS.md | head -n 1)
+# The newest release of NEWS.md is this one. (sed reads to the end: head
+# could close the pipe before the lister has written, which fails it.)
+newest=$(python3 tools/release_texts.py releases NEWS.md | sed -n 1p)
 [ "${newest%% *}" = "$version" ] ||
   { echo "$0: NEWS.md's newest release is ${newest%% *}, not $version (BUILD_NUMBER, RELEASE_NUMBER)" >&2; exit 1; }
 # Times from the last commit; in an unpacked source archive, which has no
@@ -139,6 +141,13 @@ notices() {
   cp LICENSE "$dir/"
 }
 
+# pack STAGE FOLDER TARBALL: STAGE/FOLDER as a reproducible tar.gz (times
+# from SOURCE_DATE_EPOCH, names sorted, owners 0).
+pack() {
+  tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
+    --mode='u+rw,go+rX,go-w' --format=gnu -C "$1" -cf - "$2" | gzip -n -9 >"$3"
+}
+
 folder="vrdskincfg-$version"
 tarball() {  # ARCH STRIP-PROGRAM: $dist/vrdskincfg-<version>-linux-ARCH.tar.gz
   local arch=$1 strip=$2 stage="$root/$out/stage-$1"
@@ -149,9 +158,7 @@ tarball() {  # ARCH STRIP-PROGRAM: $dist/vrdskincfg-<version>-linux-ARCH.tar.gz
     "$stage/$folder/share/doc/vrdskincfg" --static --map "$out/$arch/static/vrdskincfg.map"
   # The players' guide also at the top, where they look first.
   cp "$stage/$folder/share/doc/vrdskincfg/README" "$stage/$folder/README"
-  tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
-    --mode='u+rw,go+rX,go-w' --format=gnu -C "$stage" -cf - "$folder" |
-    gzip -n -9 >"$dist/vrdskincfg-$version-linux-$arch.tar.gz"
+  pack "$stage" "$folder" "$dist/vrdskincfg-$version-linux-$arch.tar.gz"
 }
 deb() {  # ARCH DEB-ARCH: $dist/vrdskincfg_<version>-1_DEB-ARCH.deb
   check_needed "$out/$1/vrdskincfg" "$packaged"
@@ -208,7 +215,37 @@ with zipfile.ZipFile(zipname, "w") as zf:
 EOF
 
 step "macOS tarball (universal program, cross-built with Zig)"
-bash tools/release_macos.sh "$out/macos" "$dist" "$version"
+# VRD_MACOS_PROGRAM names a universal program built from this tree by
+# tools/build_macos.sh before, to be packed instead of building another
+# (tools/ci_release.sh: its first release takes the test run's, the second
+# builds afresh, and the two must give the same bytes).
+macos=${VRD_MACOS_PROGRAM:-$out/macos/vrdskincfgm}
+[ -n "${VRD_MACOS_PROGRAM:-}" ] || bash tools/build_macos.sh "$out/macos"
+# What Zig's linker put in beside our code and the libraries built from
+# Debian's sources; its link has no map, so they are named here.
+zig=build-sources/zig
+zig_version=$("$zig/zig" version)
+debian() {  # PACKAGE NAME LICENCE: the --component of a library built from PACKAGE's source
+  echo "$2|$(dpkg-query -W -f '${Version}' "$1") (built here from Debian's source package)|$3|/usr/share/doc/$1/copyright"
+}
+mactexts="$out/macos-texts"
+notices "vrdskincfgm $version for macOS (universal: arm64, x86_64): notices" vrdskincfgm \
+  "$mactexts" --static --suffix .txt \
+  --component "libc++|of Zig $zig_version|Apache License 2.0 with LLVM Exceptions (Apache-2.0 WITH LLVM-exception)|$zig/lib/libcxx/LICENSE.TXT" \
+  --component "libc++abi|of Zig $zig_version|Apache License 2.0 with LLVM Exceptions (Apache-2.0 WITH LLVM-exception)|$zig/lib/libcxxabi/LICENSE.TXT" \
+  --component "compiler_rt|of Zig $zig_version|Zig's MIT licence (Expat); the parts ported from LLVM's compiler-rt also under Apache-2.0 WITH LLVM-exception, whose text is libc++'s below|$zig/LICENSE" \
+  --component "$(debian zlib1g-dev zlib "the zlib licence")" \
+  --component "$(debian libargtable2-dev argtable2 "GNU Library General Public License 2 or later (LGPL-2+)")"
+python3 tools/release_texts.py news-text NEWS.md "$mactexts/NEWS"
+cp doc/README-macos.txt "$mactexts/README"
+# One folder; the texts named .txt, which Finder opens in TextEdit.
+macfolder="vrdskincfgm-$version"
+rm -rf "$out/macos-stage" && mkdir -p "$out/macos-stage/$macfolder"
+install -m 755 "$macos" "$out/macos-stage/$macfolder/vrdskincfgm"
+for f in "$mactexts"/*; do
+  install -m 644 "$f" "$out/macos-stage/$macfolder/$(basename "$f").txt"
+done
+pack "$out/macos-stage" "$macfolder" "$dist/$macfolder-macos-universal.tar.gz"
 
 step "checksums"
 (cd "$dist" && sha256sum "vrdskincfg-$version-src.tar.gz" \

@@ -6,7 +6,7 @@ import os
 import subprocess
 import unittest
 
-from harness import ABORTED, WINDOWS, TestCase, main, settings_text, skin
+from harness import ABORTED, EXE, RUNNER, WINDOWS, TestCase, main, settings_text, skin
 
 
 class RefusalReasonTest(TestCase):
@@ -26,7 +26,7 @@ class RefusalReasonTest(TestCase):
 
     def test_read_only_file_system_is_named(self):
         self.mount_read_only()
-        proc = subprocess.run([os.environ["VRD_EXE"], "--import", "--nowait"], cwd=self.dir,
+        proc = subprocess.run(RUNNER + [EXE, "--import", "--nowait"], cwd=self.dir,
                               capture_output=True, timeout=60)
         out = proc.stdout.decode()
         self.assertTrue(out.endswith("ERROR: File not writeable: vrd.zip\nCheck file permissions"
