@@ -3,6 +3,7 @@
 // entry, reported in entry order.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -153,16 +154,20 @@ TEST(TestFilesTest, ManySmallEntriesCostFewReads) {
 }
 
 // A disk file whose positioned reads fail on every thread but the one that
-// opened it (`failOthers`), and that records which threads read.
+// opened it (`failOthers`), and that records which threads read. A thread's
+// first read waits until `expected` threads have read (10 s at most), so
+// that a loaded machine's late thread still gets work.
 class ThreadFile : public CZipFile {
  public:
-  explicit ThreadFile(bool failOthers) : failOthers_(failOthers) {}
+  ThreadFile(bool failOthers, size_t expected) : failOthers_(failOthers), expected_(expected) {}
   uint32_t ReadAt(void* buffer, uint32_t count, uint64_t offset) override {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      // A thread's first read waits a moment, so that every thread gets work.
-      if (threads.insert(std::this_thread::get_id()).second)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (threads.insert(std::this_thread::get_id()).second) {
+        arrived_.notify_all();
+        arrived_.wait_for(lock, std::chrono::seconds(10),
+                          [this] { return threads.size() >= expected_; });
+      }
     }
     if (failOthers_ && std::this_thread::get_id() != owner_) throw std::bad_alloc();
     return CZipFile::ReadAt(buffer, count, offset);
@@ -171,8 +176,10 @@ class ThreadFile : public CZipFile {
 
  private:
   const bool failOthers_;
+  const size_t expected_;
   const std::thread::id owner_ = std::this_thread::get_id();
   std::mutex mutex_;
+  std::condition_variable arrived_;
 };
 
 // The program's call (threads 0, the default share per thread) on archives
@@ -198,7 +205,7 @@ TEST(TestFilesTest, ThreadsStopsAndFallBackAsTheProgramGetsThem) {
     }
     const std::string one = TestAll(skin, 1);
     for (int way = 0; way < 3; ++way) {  // all reported, stopped at entry 9, workers failing
-      ThreadFile file(way == 2);
+      ThreadFile file(way == 2, many ? processors : 1u);
       file.Open(skin.c_str(), CZipFile::modeRead, true);
       CZipArchive zip;
       zip.Open(file);
